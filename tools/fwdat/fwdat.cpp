@@ -1,0 +1,155 @@
+// fwdat: makes and inspects firmware database files ("FirmwareTMS.dat").
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fwdatfile.h"
+
+namespace {
+
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
+
+constexpr std::string_view kUsageText =
+    "usage: fwdat create OUT [--model ID:REMOTE]... [--default-models]\n"
+    "       fwdat show FILE\n"
+    "\n"
+    "create  writes a database with one record per --model (system id 0..65535,\n"
+    "        remote type a 32-bit integer), in the order given;\n"
+    "        --default-models adds the simulator's default models.\n"
+    "show    prints the header and every record, and why the module would\n"
+    "        refuse the file if it would; exits 1 for a refused file.\n";
+
+int usageError(std::string_view message) {
+  std::cerr << "fwdat: " << message << " (try fwdat --help)\n";
+  return kUsage;
+}
+
+int failure(std::string_view message) {
+  std::cerr << "fwdat: " << message << "\n";
+  return kFailed;
+}
+
+bool isHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+int create(const std::vector<std::string_view>& args) {
+  std::optional<std::string> out;
+  std::vector<fwdat::ModelRecord> models;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--model") {
+      if (i + 1 == args.size()) return usageError("--model needs ID:REMOTE");
+      std::string error;
+      const auto model = fwdat::parseModelSpec(args[++i], error);
+      if (!model) return usageError(error);
+      models.push_back(*model);
+    } else if (args[i] == "--default-models") {
+      const auto defaults = fwdat::defaultModels();
+      models.insert(models.end(), defaults.begin(), defaults.end());
+    } else if (args[i].starts_with("-")) {
+      return usageError("unknown option '" + std::string(args[i]) + "'");
+    } else if (out) {
+      return usageError("more than one output file");
+    } else {
+      out = std::string(args[i]);
+    }
+  }
+  if (!out) return usageError("create needs an output file");
+  const std::vector<uint8_t> bytes = fwdat::build(models);
+  std::ofstream file(*out, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  if (!file) return failure("cannot write '" + *out + "'");
+  return kOk;
+}
+
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, std::string& error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    error = "'" + path + "' is not a readable file";
+    return std::nullopt;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+  if (file.bad() || !file.is_open()) {
+    error = "cannot read '" + path + "'";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::string hex32(uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
+  return text;
+}
+
+void printHeader(const fwdat::Header& h) {
+  std::cout << "header\n"
+            << "  magic        " << hex32(h.magic) << "\n"
+            << "  word at 4    " << hex32(h.word4) << "\n"
+            << "  word at 8    " << hex32(h.word8) << "\n"
+            << "  records      " << h.recordCount << "\n"
+            << "  word at 16   " << hex32(h.word16) << "\n";
+}
+
+void printRecords(const fwdat::Contents& c) {
+  std::cout << "records\n";
+  if (c.header && c.header->recordCount == 0) std::cout << "  (none)\n";
+  for (size_t i = 0; i < c.records.size(); ++i)
+    std::cout << "  " << i << ": system id " << c.records[i].sysId << ", remote type "
+              << c.records[i].remoteType << "\n";
+  if (c.header && c.records.size() < c.header->recordCount)
+    std::cout << "  (" << c.header->recordCount - c.records.size()
+              << " more counted records lie past the end of the file)\n";
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string all;
+  for (const auto& part : parts) all += (all.empty() ? "" : "; ") + part;
+  return all;
+}
+
+int show(const std::vector<std::string_view>& args) {
+  if (args.size() != 1 || args[0].starts_with("-"))
+    return usageError("show needs exactly one file");
+  const std::string path(args[0]);
+  std::string error;
+  const auto bytes = readFile(path, error);
+  if (!bytes) return failure(error);
+  const fwdat::Contents contents = fwdat::parse(*bytes);
+  std::cout << path << ": " << contents.fileSize << " bytes\n";
+  if (contents.header) {
+    printHeader(*contents.header);
+    printRecords(contents);
+    if (contents.accepted()) std::cout << "data behind the records: " << contents.trailingBytes << " bytes\n";
+  }
+  for (const auto& note : contents.notes) std::cout << "note: " << note << "\n";
+  if (contents.accepted()) {
+    std::cout << "verdict: accepted\n";
+    return kOk;
+  }
+  std::cout << "verdict: rejected\n";
+  for (const auto& reason : contents.rejections) std::cout << "  " << reason << "\n";
+  return failure(path + " would be rejected: " + joined(contents.rejections));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.empty()) return usageError("no command");
+  for (const auto arg : args)
+    if (isHelp(arg)) {
+      std::cout << kUsageText;
+      return kOk;
+    }
+  const std::vector<std::string_view> rest(args.begin() + 1, args.end());
+  if (args[0] == "create") return create(rest);
+  if (args[0] == "show") return show(rest);
+  return usageError("unknown command '" + std::string(args[0]) + "'");
+}

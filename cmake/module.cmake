@@ -5,10 +5,48 @@ set(QUARNEL_MODULE_COMPILE_OPTIONS
   -fno-threadsafe-statics -fno-stack-protector -fno-builtin -fPIC)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "mips")
-  list(APPEND QUARNEL_MODULE_COMPILE_OPTIONS -march=mips32 -mabi=32 -EL)
+  set(QUARNEL_RECEIVER ON)
+  list(APPEND QUARNEL_MODULE_COMPILE_OPTIONS -march=mips32 -mabi=32 -EL -ffreestanding)
+else()
+  set(QUARNEL_RECEIVER OFF)
 endif()
+
+# Where the receiver's platform library lives; the module names it by this path.
+set(QUARNEL_RECEIVER_LIBTAP_SONAME /tapapi/TMS/libtap.so)
 
 function(quarnel_module_sources target)
   target_compile_options(${target} PRIVATE ${QUARNEL_MODULE_COMPILE_OPTIONS})
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# A shared object with the receiver library's soname that defines only the calls
+# a module may make. It exists to be linked against and is never loaded.
+function(quarnel_receiver_standin target soname source)
+  add_library(${target} SHARED ${source})
+  target_compile_options(${target} PRIVATE -ffreestanding -fno-builtin)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,-soname,${soname})
+  set_target_properties(${target} PROPERTIES
+    NO_SONAME ON
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/link-standins
+    EXCLUDE_FROM_ALL ON)
+endfunction()
+
+# Links a module. On the receiver the needed libraries are exactly the platform
+# library, the loader and the C library, in that order; -z defs turns any other
+# dependency (helper routines of the compiler, the C++ run time) into a link error.
+function(quarnel_link_module target)
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".tap" LINKER_LANGUAGE CXX)
+  target_link_options(${target} PRIVATE -nostdlib)
+  if(QUARNEL_RECEIVER)
+    if(NOT TARGET quarnel_standin_dl)
+      quarnel_receiver_standin(quarnel_standin_dl libdl.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libdl.c)
+      quarnel_receiver_standin(quarnel_standin_c libc.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libc.c)
+    endif()
+    target_link_options(${target} PRIVATE
+      -Wl,--no-as-needed -Wl,-z,defs -Wl,--hash-style=sysv)
+    target_link_libraries(${target} PRIVATE tap quarnel_standin_dl quarnel_standin_c)
+    set_target_properties(${target} PROPERTIES NO_SONAME ON SKIP_BUILD_RPATH ON)
+  else()
+    target_link_libraries(${target} PRIVATE tap c)
+  endif()
 endfunction()

@@ -1,0 +1,20 @@
+# The receiver: 32-bit little-endian MIPS running Linux, built with Debian's
+# cross compiler (g++-mipsel-linux-gnu).
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR mipsel)
+
+set(QUARNEL_CROSS_PREFIX mipsel-linux-gnu-)
+set(CMAKE_C_COMPILER ${QUARNEL_CROSS_PREFIX}gcc)
+set(CMAKE_CXX_COMPILER ${QUARNEL_CROSS_PREFIX}g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/mipsel-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Programs built here run on the PC through qemu user mode.
+find_program(QUARNEL_QEMU qemu-mipsel)
+if(QUARNEL_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARNEL_QEMU} -L /usr/mipsel-linux-gnu)
+endif()

@@ -53,7 +53,7 @@ void checkHeader(const Header& header, size_t fileSize, Contents& out) {
                              ", it must be 0");
   const uint64_t needed = kHeaderSize + uint64_t{kRecordSize} * header.recordCount;
   if (needed > fileSize)
-    out.rejections.push_back("the header counts " + std::to_string(header.recordCount) +
+    out.rejections.push_back("records past the end of the file: the header counts " + std::to_string(header.recordCount) +
                              " records, which need " + std::to_string(needed) +
                              " bytes, but the file has only " + std::to_string(fileSize) +
                              " bytes");

@@ -1,0 +1,105 @@
+// Reads a module file and tells what the platform needs of it: the ELF
+// identity, the records, the needed libraries, the init entry and the symbols.
+// Every size and offset taken from the file is checked against the file first.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tapelf {
+
+// Which loader a module is judged for: the receiver, or the simulator on this PC.
+enum class Rules { receiver, pc };
+
+struct RecordSpec {
+  std::string_view section;
+  std::string_view symbol;
+  std::size_t size;
+  bool text;  // NUL-terminated text filled up with zero bytes
+};
+
+// The identification records, in the order the platform lists them.
+std::span<const RecordSpec> recordSpecs();
+
+// The names a module may leave for the receiver to supply.
+std::span<const std::string_view> platformEntryWords();
+std::span<const std::string_view> systemCalls();
+std::span<const std::string_view> receiverNeededLibraries();
+
+struct Record {
+  RecordSpec spec{};
+  bool littleEndian = true;  // the byte order of the file it came from
+  bool exported = false;
+  std::string section;            // the section that holds the symbol
+  std::uint64_t symbolSize = 0;
+  std::uint64_t sectionSize = 0;
+  bool readOnly = false;          // allocated, neither writable nor executable
+  std::vector<std::uint8_t> bytes;  // the record's content, when it lies within the file
+};
+
+struct Symbol {
+  std::string name;
+  bool function = false;
+  std::uint64_t value = 0;
+  std::uint64_t size = 0;
+};
+
+struct ModuleReport {
+  std::string path;
+  std::uint64_t fileSize = 0;
+  unsigned elfClass = 0;  // 32 or 64
+  bool littleEndian = false;
+  std::uint16_t type = 0;
+  std::uint16_t machine = 0;
+  std::uint32_t flags = 0;
+  std::uint8_t osAbi = 0;
+  std::vector<std::string> sections;
+  bool hasDynamicSection = false;
+  std::vector<std::string> needed;  // in the order of the dynamic section
+  std::vector<std::string> searchPaths;  // DT_RPATH and DT_RUNPATH
+  std::optional<std::uint64_t> initAddress;
+  std::string initSymbol;  // the exported function at initAddress, if any
+  bool hasFini = false;
+  bool hasInitArray = false;
+  bool hasFiniArray = false;
+  bool hasPreinitArray = false;
+  bool hasSysvHash = false;
+  bool hasGnuHash = false;
+  bool hasTextRelocations = false;
+  std::vector<Record> records;  // one per recordSpecs() entry, same order
+  std::vector<Symbol> exported;
+  std::vector<Symbol> undefined;
+};
+
+// Either a report or the reason the file could not be read as a module.
+struct Inspection {
+  std::optional<ModuleReport> report;
+  std::string error;
+  explicit operator bool() const { return report.has_value(); }
+};
+
+Inspection inspect(const std::filesystem::path& file);
+Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name);
+
+// What stands between the module and a load under the given rules; empty when loadable.
+std::vector<std::string> problems(const ModuleReport& report, Rules rules);
+
+// The rules that fit the file: the receiver's for MIPS, this PC's otherwise.
+Rules rulesFor(const ModuleReport& report);
+
+// Words for people.
+std::string machineName(std::uint16_t machine);
+std::string abiDescription(const ModuleReport& report);
+std::string typeName(std::uint16_t type);
+std::string recordText(const Record& record);  // up to the first NUL
+std::string describeRecord(const Record& record);  // content as a person reads it
+
+const Symbol* findExported(const ModuleReport& report, std::string_view name);
+const Record* findRecord(const ModuleReport& report, std::string_view symbol);
+
+}  // namespace tapelf

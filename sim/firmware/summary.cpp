@@ -1,0 +1,73 @@
+#include "summary.h"
+
+namespace tapsim {
+namespace {
+
+std::string channelText(std::pair<int32_t, int32_t> channel) {
+  return std::to_string(channel.first) + "/" + std::to_string(channel.second);
+}
+
+std::string plural(uint64_t count, const std::string& word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+void channelLines(const Receiver& receiver, Summary& summary) {
+  const Channels& channels = receiver.channels;
+  std::string line = "channel: " + channelText(channels.atStart()) + " at start, stopped " +
+                     plural(channels.stops(), "time") + ", started " + plural(channels.starts(), "time");
+  if (channels.starts() > 0) line += ", now " + channelText(channels.current());
+  summary.lines.push_back(line);
+  if (!channels.playing())
+    summary.problems.push_back("live TV was not started again (channel still stopped)");
+  else if (channels.current() != channels.atStart())
+    summary.problems.push_back("the channel started at the end (" + channelText(channels.current()) +
+                               ") is not the one showing at start (" +
+                               channelText(channels.atStart()) + ")");
+}
+
+void resourceLines(const Receiver& receiver, Summary& summary) {
+  const Memory& memory = receiver.memory;
+  summary.lines.push_back("memory: " + plural(memory.allocations(), "allocation") + ", " +
+                          plural(memory.liveBlocks(), "block") + " still allocated (" +
+                          std::to_string(memory.liveBytes()) + " bytes)");
+  if (memory.liveBlocks() > 0)
+    summary.problems.push_back(plural(memory.liveBlocks(), "memory block") + " never freed");
+  if (memory.badReleases() > 0)
+    summary.problems.push_back(plural(memory.badReleases(), "free") + " of a block the platform never gave out");
+  summary.lines.push_back("regions left: " + std::to_string(receiver.screen.regionCount()));
+  if (receiver.screen.regionCount() > 0)
+    summary.problems.push_back(plural(receiver.screen.regionCount(), "OSD region") + " not deleted");
+  if (receiver.disk.openFiles() > 0)
+    summary.problems.push_back(plural(receiver.disk.openFiles(), "file") + " left open on the disk");
+}
+
+}  // namespace
+
+std::string describeModule(const ModuleRecords& r) {
+  std::string text = "module: " + (r.name.empty() ? std::string("(no name record)") : r.name);
+  if (!r.version.empty()) text += ", version " + r.version;
+  if (!r.author.empty()) text += ", by " + r.author;
+  if (!r.buildDate.empty()) text += ", built " + r.buildDate;
+  if (!r.description.empty()) text += " (" + r.description + ")";
+  return text;
+}
+
+Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
+  Summary summary;
+  if (outcome.moduleResult)
+    summary.lines.push_back("module result: " + std::to_string(*outcome.moduleResult));
+  else
+    summary.lines.push_back("module result: none, it had not returned");
+  if (outcome.stalled)
+    summary.problems.push_back("the keys ran out and the module is still waiting for more");
+  summary.lines.push_back("screens synced: " + std::to_string(receiver.syncs) +
+                          ", keys delivered: " + std::to_string(receiver.keysDelivered));
+  channelLines(receiver, summary);
+  resourceLines(receiver, summary);
+  if (!receiver.console.empty()) summary.lines.push_back("console: " + receiver.console);
+  if (!outcome.pseudoTerminals.empty())
+    summary.lines.push_back("pseudo-terminals: " + outcome.pseudoTerminals);
+  return summary;
+}
+
+}  // namespace tapsim

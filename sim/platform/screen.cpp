@@ -1,0 +1,109 @@
+#include "screen.h"
+
+#include <algorithm>
+#include <string>
+
+#include "font.h"
+
+namespace tapsim {
+namespace {
+
+struct Span {
+  int64_t begin, end;  // half-open
+};
+
+Span clip(int64_t start, int64_t length, int64_t limit) {
+  if (length <= 0) return {0, 0};
+  const int64_t begin = std::clamp<int64_t>(start, 0, limit);
+  // start + length cannot overflow: both come from 32-bit platform arguments.
+  const int64_t end = std::clamp<int64_t>(start + length, 0, limit);
+  return {begin, std::max(begin, end)};
+}
+
+uint32_t blend(uint32_t over, uint32_t under) {
+  const uint32_t alpha = over >> 24;
+  if (alpha == 0xFF) return over;
+  if (alpha == 0) return under;
+  uint32_t out = 0xFF000000u;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const uint32_t top = (over >> shift) & 0xFF, bottom = (under >> shift) & 0xFF;
+    out |= ((top * alpha + bottom * (255 - alpha) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+}  // namespace
+
+uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxRegionSide || height > kMaxRegionSide) return 0;
+  while (nextHandle_ == 0 || regions_.contains(nextHandle_)) ++nextHandle_;
+  const uint16_t handle = nextHandle_++;
+  Region& region = regions_[handle];
+  region.x = x;
+  region.y = y;
+  region.width = static_cast<int32_t>(width);
+  region.height = static_cast<int32_t>(height);
+  region.pixels.assign(static_cast<size_t>(width * height), 0u);  // transparent until drawn
+  return handle;
+}
+
+bool Screen::deleteRegion(uint16_t handle) { return regions_.erase(handle) == 1; }
+
+Screen::Region* Screen::find(uint16_t handle) {
+  const auto it = regions_.find(handle);
+  return it == regions_.end() ? nullptr : &it->second;
+}
+
+bool Screen::fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64_t height,
+                     uint32_t colour) {
+  Region* region = find(handle);
+  if (region == nullptr) return false;
+  const Span columns = clip(x, width, region->width);
+  const Span rows = clip(y, height, region->height);
+  for (int64_t row = rows.begin; row < rows.end; ++row) {
+    auto line = region->pixels.begin() + row * region->width;
+    std::fill(line + columns.begin, line + columns.end, colour);
+  }
+  return true;
+}
+
+bool Screen::putText(uint16_t handle, int64_t x, int64_t y, int64_t maxX, std::string_view text,
+                     uint32_t foreground, uint32_t background) {
+  Region* region = find(handle);
+  if (region == nullptr) return false;
+  drawText(region->canvas(), x, y, maxX, text, foreground, background);
+  return true;
+}
+
+Frame Screen::compose(bool live, int32_t channel) const {
+  Frame frame = live ? livePicture(channel) : Frame(kScreenWidth * kScreenHeight, 0xFF000000u);
+  for (const auto& [handle, region] : regions_) {
+    const Span columns = clip(region.x, region.width, kScreenWidth);
+    const Span rows = clip(region.y, region.height, kScreenHeight);
+    for (int64_t row = rows.begin; row < rows.end; ++row) {
+      for (int64_t column = columns.begin; column < columns.end; ++column) {
+        const uint32_t over = region.pixels[(row - region.y) * region.width + (column - region.x)];
+        uint32_t& under = frame[row * kScreenWidth + column];
+        under = blend(over, under);
+      }
+    }
+  }
+  return frame;
+}
+
+Frame livePicture(int32_t channel) {
+  Frame frame(kScreenWidth * kScreenHeight);
+  // A calm diagonal blend, so a picture left on screen is easy to tell from the OSD.
+  for (int32_t row = 0; row < kScreenHeight; ++row) {
+    for (int32_t column = 0; column < kScreenWidth; ++column) {
+      const uint32_t blue = 96 + static_cast<uint32_t>(column * 96 / kScreenWidth);
+      const uint32_t green = 48 + static_cast<uint32_t>(row * 96 / kScreenHeight);
+      frame[row * kScreenWidth + column] = 0xFF000000u | 24u << 16 | green << 8 | blue;
+    }
+  }
+  const std::string caption = "LIVE TV  channel " + std::to_string(channel);
+  drawText({frame, kScreenWidth, kScreenHeight}, 40, 40, kScreenWidth, caption, 0xFFFFFFFFu, 0);
+  return frame;
+}
+
+}  // namespace tapsim

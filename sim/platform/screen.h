@@ -1,0 +1,46 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <vector>
+
+#include "canvas.h"
+
+namespace tapsim {
+
+inline constexpr int32_t kScreenWidth = 720;
+inline constexpr int32_t kScreenHeight = 576;
+inline constexpr int32_t kMaxRegionSide = 4096;
+
+using Frame = std::vector<uint32_t>;  // kScreenWidth x kScreenHeight ARGB words
+
+// The OSD: regions the module draws into, composed over the live picture.
+class Screen {
+ public:
+  // Returns the new region's handle, or 0 when the size is unusable.
+  uint16_t createRegion(int64_t x, int64_t y, int64_t width, int64_t height);
+  bool deleteRegion(uint16_t handle);
+  bool fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64_t height, uint32_t colour);
+  bool putText(uint16_t handle, int64_t x, int64_t y, int64_t maxX, std::string_view text,
+               uint32_t foreground, uint32_t background);
+
+  // What the viewer sees: the live layer (or black), then each region in creation order.
+  Frame compose(bool livePicture, int32_t channel) const;
+  size_t regionCount() const { return regions_.size(); }
+
+ private:
+  struct Region {
+    int64_t x = 0, y = 0;
+    int32_t width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    Canvas canvas() { return {pixels, width, height}; }
+  };
+  Region* find(uint16_t handle);
+  std::map<uint16_t, Region> regions_;  // ordered by handle, which is creation order
+  uint16_t nextHandle_ = 1;
+};
+
+// The picture a channel shows while it plays: recognisable, and the same on every machine.
+Frame livePicture(int32_t channel);
+
+}  // namespace tapsim

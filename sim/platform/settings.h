@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+
+namespace tapsim {
+
+// What the simulated receiver is: its model, firmware, tuner, disk and heap.
+struct ReceiverSettings {
+  uint32_t systemId = 22010;
+  uint32_t firmwareVersion = 0x1234;
+  int32_t channelFirst = 0;
+  int32_t channelSecond = 7;
+  uint32_t changeDirSuccess = 1;
+  uint32_t changeDirFailure = 0;
+  uint64_t failingAllocation = 0;  // 0: none fails
+  std::filesystem::path diskRoot;
+};
+
+}  // namespace tapsim

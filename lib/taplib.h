@@ -12,6 +12,13 @@ enum : uint32_t {
   FWDAT_MAGIC = 0x12345678,
 };
 
+// Why HDD_TAP_GetCurrentDir could not give the current directory.
+enum : int32_t {
+  TAP_DIR_NO_TASK_TABLE = -3,   // the firmware's task table or index is missing
+  TAP_DIR_PATH_TOO_SHORT = -4,  // the firmware's path ends inside its prefix
+  TAP_DIR_PATH_TOO_LONG = -5,   // the directory would not fit TAP_PATH_SIZE
+};
+
 // Where INILocateFile found a file.
 enum FileFoundIn : int32_t {
   NotFound = 0,

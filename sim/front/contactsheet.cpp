@@ -18,14 +18,14 @@ void fillRect(Canvas canvas, int32_t x, int32_t y, int32_t width, int32_t height
 }
 
 // Each channel of a thumbnail pixel is the rounded mean of its block.
-uint32_t averageBlock(std::span<const uint32_t> frame, int32_t frameWidth, int32_t x0, int32_t y0) {
+uint32_t averageBlock(const uint32_t* topLeft, int32_t frameWidth) {
   uint32_t red = 0, green = 0, blue = 0;
-  for (int32_t y = y0; y < y0 + ContactSheet::kShrink; ++y) {
-    for (int32_t x = x0; x < x0 + ContactSheet::kShrink; ++x) {
-      const uint32_t pixel = frame[size_t(y) * size_t(frameWidth) + size_t(x)];
-      red += pixel >> 16 & 0xFF;
-      green += pixel >> 8 & 0xFF;
-      blue += pixel & 0xFF;
+  for (int32_t y = 0; y < ContactSheet::kShrink; ++y) {
+    const uint32_t* row = topLeft + ptrdiff_t(y) * frameWidth;
+    for (int32_t x = 0; x < ContactSheet::kShrink; ++x) {
+      red += row[x] >> 16 & 0xFF;
+      green += row[x] >> 8 & 0xFF;
+      blue += row[x] & 0xFF;
     }
   }
   constexpr uint32_t kCount = ContactSheet::kShrink * ContactSheet::kShrink;
@@ -49,7 +49,8 @@ bool ContactSheet::add(std::span<const uint32_t> frame) {
   thumbnail.reserve(size_t(thumbnailWidth_) * size_t(thumbnailHeight_));
   for (int32_t y = 0; y < thumbnailHeight_; ++y) {
     for (int32_t x = 0; x < thumbnailWidth_; ++x) {
-      thumbnail.push_back(averageBlock(frame, frameWidth_, x * kShrink, y * kShrink));
+      const size_t topLeft = size_t(y * kShrink) * size_t(frameWidth_) + size_t(x * kShrink);
+      thumbnail.push_back(averageBlock(frame.data() + topLeft, frameWidth_));
     }
   }
   thumbnails_.push_back(std::move(thumbnail));

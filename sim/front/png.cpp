@@ -137,8 +137,9 @@ bool writeFile(const std::filesystem::path& path, int32_t width, int32_t height,
     return false;
   }
   if (finishFile(std::move(file), width, height, rows, reason)) return true;
+  // Only a file of our own making goes; a device stays.
   std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+  if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
   return false;
 }
 

@@ -1,0 +1,99 @@
+#include "xserver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+namespace tapsim {
+namespace {
+
+constexpr int kStartTimeoutMs = 10'000;
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+void stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// The server writes its display number to the descriptor once it accepts connections.
+bool readDisplayNumber(int fd, std::string& number) {
+  char buffer[32];
+  while (number.find('\n') == std::string::npos) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, kStartTimeoutMs) <= 0) return false;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    number.append(buffer, size_t(got));
+  }
+  number.erase(number.find('\n'));
+  return !number.empty();
+}
+
+}  // namespace
+
+std::unique_ptr<XServer> XServer::start(std::string& error) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return nullptr;
+  }
+  Fd readEnd(fds[0]), writeEnd(fds[1]);
+  fcntl(readEnd.get(), F_SETFD, FD_CLOEXEC);
+  const std::string fd = std::to_string(writeEnd.get());
+  std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    error = std::string("cannot start Xvfb: ") + std::strerror(spawned);
+    return nullptr;
+  }
+  writeEnd.reset();
+  std::string number;
+  if (!readDisplayNumber(readEnd.get(), number)) {
+    stop(pid);
+    error = "Xvfb did not report a display";
+    return nullptr;
+  }
+  return std::unique_ptr<XServer>(new XServer(pid, ":" + number));
+}
+
+XServer::~XServer() { stop(pid_); }
+
+}  // namespace tapsim

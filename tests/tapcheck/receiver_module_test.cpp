@@ -1,0 +1,154 @@
+// The receiver build of Quarnel.tap, checked by what it is: machine and ABI,
+// needed libraries in order, init entry, sections, symbols and records. The
+// records are checked on the PC build too, since both come from one source.
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <set>
+
+#include "module_files.h"
+
+namespace {
+
+using namespace tapcheck_test;
+
+tapelf::ModuleReport load(const char* path) {
+  auto inspection = tapelf::inspect(path);
+  if (!inspection)
+    throw std::runtime_error(inspection.error + " (build it with: cmake --preset receiver && "
+                             "cmake --build --preset receiver)");
+  return std::move(*inspection.report);
+}
+
+class ModuleRecords : public testing::TestWithParam<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(BothBuilds, ModuleRecords,
+                         testing::Values(QUARNEL_PC_MODULE, QUARNEL_RECEIVER_MODULE),
+                         [](const auto& info) { return info.index == 0 ? "Pc" : "Receiver"; });
+
+std::string text(const tapelf::ModuleReport& report, std::string_view symbol) {
+  const tapelf::Record* record = tapelf::findRecord(report, symbol);
+  return record != nullptr ? tapelf::recordText(*record) : "(missing)";
+}
+
+TEST_P(ModuleRecords, CarryTheModulesNameVersionDescriptionAndIdentifier) {
+  const auto report = load(GetParam());
+  EXPECT_EQ(text(report, "__tap_program_name__"), "Quarnel V1.2b");
+  EXPECT_EQ(text(report, "__tap_program_version__"), "V1.2b");
+  EXPECT_EQ(text(report, "__tap_description__"), "Quarnel");
+  EXPECT_FALSE(text(report, "__tap_author_name__").empty());
+  const tapelf::Record* id = tapelf::findRecord(report, "__tap_ud__");
+  ASSERT_EQ(id->bytes.size(), 4u);
+  EXPECT_EQ(id->bytes, (std::vector<std::uint8_t>{0xA7, 0xD2, 0xC4, 0x81}));
+}
+
+TEST_P(ModuleRecords, HeaderIsTheMarkThenLittleEndianSixteenThenZeros) {
+  const auto report = load(GetParam());
+  std::vector<std::uint8_t> expected{'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S', 16, 0, 0, 0};
+  expected.resize(32, 0);
+  EXPECT_EQ(tapelf::findRecord(report, "__tap_Header__")->bytes, expected);
+}
+
+TEST_P(ModuleRecords, BuildDateIsInTheCompilersDateForm) {
+  const std::string date = text(load(GetParam()), "__tap_etc_str__");
+  ASSERT_EQ(date.size(), 11u) << date;
+  static constexpr std::array months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  EXPECT_NE(std::find(months.begin(), months.end(), date.substr(0, 3)), months.end()) << date;
+  EXPECT_EQ(date[3], ' ');
+  EXPECT_TRUE(date[4] == ' ' || (date[4] >= '1' && date[4] <= '3')) << date;
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(date[5]))) << date;
+  EXPECT_EQ(date[6], ' ');
+  EXPECT_TRUE(std::all_of(date.begin() + 7, date.end(), [](char c) { return std::isdigit(c); }));
+}
+
+TEST_P(ModuleRecords, EachIsAloneInItsOwnReadOnlySectionAndZeroFilled) {
+  const auto report = load(GetParam());
+  for (const tapelf::Record& record : report.records) {
+    EXPECT_EQ(record.section, record.spec.section) << record.spec.symbol;
+    EXPECT_EQ(record.sectionSize, record.spec.size) << record.spec.symbol;
+    EXPECT_EQ(record.symbolSize, record.spec.size) << record.spec.symbol;
+    EXPECT_TRUE(record.readOnly) << record.spec.symbol;
+    if (!record.spec.text) continue;
+    const auto end = std::find(record.bytes.begin(), record.bytes.end(), 0);
+    ASSERT_NE(end, record.bytes.end()) << record.spec.symbol << " is not terminated";
+    EXPECT_TRUE(std::all_of(end, record.bytes.end(), [](std::uint8_t b) { return b == 0; }))
+        << record.spec.symbol;
+  }
+}
+
+class ReceiverModule : public testing::Test {
+ protected:
+  const tapelf::ModuleReport report = load(QUARNEL_RECEIVER_MODULE);
+};
+
+TEST_F(ReceiverModule, IsLittleEndianMips32O32PositionIndependentSharedObject) {
+  EXPECT_EQ(report.elfClass, 32u);
+  EXPECT_TRUE(report.littleEndian);
+  EXPECT_EQ(report.type, ET_DYN);
+  EXPECT_EQ(report.machine, EM_MIPS);
+  EXPECT_EQ(report.flags & EF_MIPS_ARCH, static_cast<std::uint32_t>(EF_MIPS_ARCH_32))
+      << "instruction set above MIPS32 (a helper library pulled in?)";
+  EXPECT_EQ(report.flags & 0x20u, 0u) << "n32, not o32";
+  EXPECT_TRUE((report.flags & 0xF000u) == 0 || (report.flags & 0xF000u) == 0x1000u) << "not o32";
+  EXPECT_NE(report.flags & EF_MIPS_PIC, 0u);
+}
+
+TEST_F(ReceiverModule, NeedsExactlyThePlatformLibraryLoaderAndCLibraryInThatOrder) {
+  EXPECT_EQ(report.needed,
+            (std::vector<std::string>{"/tapapi/TMS/libtap.so", "libdl.so.0", "libc.so.0"}));
+  EXPECT_TRUE(report.searchPaths.empty()) << "a build-machine search path leaked in";
+}
+
+TEST_F(ReceiverModule, NamesItsExportedInitAsInitEntryAndNoFinalisation) {
+  EXPECT_EQ(report.initSymbol, "_init");
+  EXPECT_FALSE(report.hasFini);
+  const tapelf::Symbol* finit = tapelf::findExported(report, "_finit");
+  ASSERT_NE(finit, nullptr);
+  EXPECT_TRUE(finit->function);
+}
+
+TEST_F(ReceiverModule, HasNoConstructorsNorUnwindOrExceptionTables) {
+  EXPECT_FALSE(report.hasInitArray || report.hasFiniArray || report.hasPreinitArray);
+  for (std::string_view forbidden : {".init_array", ".fini_array", ".ctors", ".dtors", ".eh_frame",
+                                     ".eh_frame_hdr", ".gcc_except_table"})
+    EXPECT_EQ(std::count(report.sections.begin(), report.sections.end(), forbidden), 0)
+        << forbidden;
+}
+
+TEST_F(ReceiverModule, LeavesOnlyPlatformEntryWordsAndItsSystemCallsUndefined) {
+  const std::set<std::string> systemCalls{"dlopen", "dlsym", "dlerror", "dlclose", "open",
+                                          "write",  "close", "strlen",  "strcpy",  "memset"};
+  for (const tapelf::Symbol& symbol : report.undefined)
+    EXPECT_TRUE(symbol.name.starts_with("TAP_") || systemCalls.contains(symbol.name))
+        << symbol.name;
+}
+
+TEST_F(ReceiverModule, ExportsTheSameNamesAsThePcBuild) {
+  const auto pc = load(QUARNEL_PC_MODULE);
+  auto names = [](const tapelf::ModuleReport& r) {
+    std::set<std::string> set;
+    for (const auto& s : r.exported) set.insert(s.name);
+    return set;
+  };
+  EXPECT_EQ(names(report), names(pc));
+}
+
+TEST_F(ReceiverModule, PassesEveryReceiverRule) {
+  EXPECT_EQ(tapelf::rulesFor(report), tapelf::Rules::receiver);
+  EXPECT_EQ(joined(tapelf::problems(report, tapelf::Rules::receiver)), "");
+}
+
+TEST_F(ReceiverModule, EveryTruncatedCopyIsRefusedWithAReason) {
+  const Bytes whole = readFile(QUARNEL_RECEIVER_MODULE);
+  for (std::size_t size = 0; size < whole.size(); size += size < 256 ? 1 : 29) {
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+    const auto inspection = inspect(cut, "cut");
+    EXPECT_FALSE(inspection) << "accepted at " << size << " bytes";
+    EXPECT_TRUE(inspection.error.starts_with("cut: ")) << inspection.error;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// tapcheck as a person uses it: what it prints, and its exit status.
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "module_files.h"
+
+namespace {
+
+using namespace tapcheck_test;
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::size_t lineCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class TapcheckTool : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tapcheck-test-" + std::to_string(::getpid()) + "-" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  ToolRun run(const std::string& args) const {
+    const std::string command = std::string(TAPCHECK_TOOL) + " " + args + " >" +
+                                (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
+    const int raw = std::system(command.c_str());
+    ToolRun result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = slurp(dir_ / "out");
+    result.err = slurp(dir_ / "err");
+    return result;
+  }
+
+  std::string write(const std::string& name, const Bytes& bytes) const {
+    std::ofstream(dir_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    return (dir_ / name).string();
+  }
+
+ private:
+  fs::path dir_;
+};
+
+TEST_F(TapcheckTool, HelpDescribesUsageAndSucceeds) {
+  const auto run = this->run("--help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(contains(run.out, "usage: tapcheck")) << run.out;
+}
+
+TEST_F(TapcheckTool, MissingArgumentIsAUsageErrorOnOneLine) {
+  const auto run = this->run("");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+}
+
+TEST_F(TapcheckTool, UnknownOptionIsAUsageError) {
+  const auto run = this->run("--frobnicate x");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(contains(run.err, "unknown option --frobnicate")) << run.err;
+}
+
+TEST_F(TapcheckTool, MissingFileIsNamedOnOneLine) {
+  const auto run = this->run("/nonexistent/Quarnel.tap");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+  EXPECT_TRUE(contains(run.err, "/nonexistent/Quarnel.tap")) << run.err;
+}
+
+TEST_F(TapcheckTool, PcBuildIsLoadableAndShowsItsMachineAndRecords) {
+  const auto run = this->run(QUARNEL_PC_MODULE);
+  EXPECT_EQ(run.status, 0) << run.err;
+#if defined(__x86_64__)
+  EXPECT_TRUE(contains(run.out, "Machine:      x86-64\n")) << run.out;
+  EXPECT_TRUE(contains(run.out, "64-bit, little-endian, a shared object")) << run.out;
+#endif
+  EXPECT_TRUE(contains(run.out, "__tap_program_name__")) << run.out;
+  EXPECT_TRUE(contains(run.out, "\"Quarnel V1.2b\"")) << run.out;
+  EXPECT_TRUE(contains(run.out, "0x81C4D2A7")) << run.out;
+  EXPECT_TRUE(contains(run.out, "Verdict:      loadable on this PC")) << run.out;
+}
+
+TEST_F(TapcheckTool, PcBuildJudgedForTheReceiverFailsWithItsReasons) {
+  const auto run = this->run(std::string("--receiver ") + QUARNEL_PC_MODULE);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.out, "Problems:")) << run.out;
+  EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+  EXPECT_TRUE(contains(run.err, "is not loadable on the receiver")) << run.err;
+}
+
+TEST_F(TapcheckTool, TruncatedFileGivesOneClearLineAndNoReport) {
+  Bytes bytes = readFile(QUARNEL_PC_MODULE);
+  bytes.resize(bytes.size() / 3);
+  const auto run = this->run(write("cut.tap", bytes));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+  EXPECT_TRUE(contains(run.err, "past the end of the file")) << run.err;
+}
+
+TEST_F(TapcheckTool, WrongMachineIsNotLoadableAndSaysWhich) {
+  Bytes bytes = readFile(QUARNEL_PC_MODULE);
+  put(bytes, 18, EM_AARCH64, 2);
+  const auto run = this->run("--pc " + write("arm.tap", bytes));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.out, "Machine:      AArch64")) << run.out;
+  EXPECT_TRUE(contains(run.err, "the module is for AArch64")) << run.err;
+}
+
+}  // namespace

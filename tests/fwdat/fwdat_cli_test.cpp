@@ -1,6 +1,8 @@
 // The fwdat tool as a person uses it: exit codes, what it prints, and that a
 // hostile file never crashes it.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -99,6 +101,7 @@ struct Hostile {
   const char* name;
   std::vector<uint8_t> bytes;
   const char* reason;
+  friend void PrintTo(const Hostile& c, std::ostream* os) { *os << c.name; }
 };
 
 std::vector<uint8_t> oneRecordWithWord(size_t at, uint32_t value) {
@@ -130,6 +133,7 @@ struct BadUse {
   const char* name;
   const char* args;
   int status;
+  friend void PrintTo(const BadUse& c, std::ostream* os) { *os << c.name; }
 };
 
 class FwdatToolBadUse : public FwdatTool, public testing::WithParamInterface<BadUse> {};

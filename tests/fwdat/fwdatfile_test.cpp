@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -59,6 +61,7 @@ struct RejectCase {
   const char* name;
   std::vector<uint8_t> bytes;
   const char* reason;  // a word the reason must contain
+  friend void PrintTo(const RejectCase& c, std::ostream* os) { *os << c.name; }
 };
 
 std::vector<uint8_t> valid(size_t records) {
@@ -138,6 +141,7 @@ struct SpecCase {
   const char* text;
   bool ok;
   ModelRecord model;
+  friend void PrintTo(const SpecCase& c, std::ostream* os) { *os << c.text; }
 };
 
 class ModelSpec : public testing::TestWithParam<SpecCase> {};

@@ -117,6 +117,7 @@ extern "C" {
 
 int32_t TAP_Main(void) {
   int32_t first = 0, second = 0;
+  KeyTranslate(1, TAP_EventHandler);
   pagenumber = 1;
   TAP_Channel_GetCurrent(&first, &second);
   TAP_Channel_Stop(1);

@@ -20,6 +20,9 @@ struct ModuleLife {
   FakeFirmware firmware{platform};
   FreshModule module;
 
+  // A model whose remote sends the module's own codes, so keys arrive untranslated.
+  ModuleLife() { platform.systemId = 12345; }
+
   int32_t runMain() { return firmware.start(module)(); }
   TapEventHandler handler() const {
     return module.function<uint32_t(uint32_t, uint32_t, uint32_t)>("TAP_EventHandler");

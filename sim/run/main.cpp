@@ -126,7 +126,8 @@ void startWatchdog(unsigned seconds) {
     seen = now;
   };
   sigaction(SIGALRM, &action, nullptr);
-  itimerval timer{{seconds, 0}, {seconds, 0}};
+  const auto period = static_cast<time_t>(seconds);
+  itimerval timer{{period, 0}, {period, 0}};
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 

@@ -3,8 +3,11 @@
 #include <elf.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "fwdatfile.h"
 #include "launch.h"
@@ -60,6 +63,89 @@ std::vector<uint8_t> readSmallFile(const std::filesystem::path& file) {
   return bytes;
 }
 
+// The receiver build (mipsel runner and its sysroot); TAPSIM_MIPSEL_DIR names another.
+std::filesystem::path mipselDirectory() {
+  if (const char* dir = std::getenv("TAPSIM_MIPSEL_DIR"); dir != nullptr && *dir != '\0') return dir;
+  return QUARNEL_MIPSEL_DIR;
+}
+
+std::filesystem::path findProgram(std::string_view name) {
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!dirs.empty()) {
+    const size_t end = std::min(dirs.find(':'), dirs.size());
+    const std::filesystem::path candidate = std::filesystem::path(dirs.substr(0, end)) / name;
+    if (!candidate.parent_path().empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+    dirs.remove_prefix(std::min(end + 1, dirs.size()));
+  }
+  return {};
+}
+
+std::set<std::string> exportedNames(const std::filesystem::path& library, std::string& error) {
+  const auto inspection = tapelf::inspect(library);
+  if (!inspection) {
+    error = "cannot read the simulator's library " + inspection.error;
+    return {};
+  }
+  std::set<std::string> names;
+  for (const auto& symbol : inspection.report->exported) names.insert(symbol.name);
+  return names;
+}
+
+// Refused before the run, so the module never meets an unbound call halfway through.
+bool callsAllProvided(const tapelf::ModuleReport& module, const std::filesystem::path& sysroot,
+                      std::string& error) {
+  const auto platform = exportedNames(sysroot / "tapapi/TMS/libtap.so", error);
+  if (!error.empty()) return false;
+  std::set<std::string> system;
+  for (const auto* library : {"lib/libc.so.0", "lib/libdl.so.0"}) {
+    system.merge(exportedNames(sysroot / library, error));
+    if (!error.empty()) return false;
+  }
+  for (const auto& symbol : module.undefined) {
+    const bool entryWord = symbol.name.starts_with("TAP_");
+    if (entryWord ? platform.contains(symbol.name) : system.contains(symbol.name)) continue;
+    error = entryWord ? "the module calls " + symbol.name + ", which the simulated platform does not provide"
+                      : "the module needs " + symbol.name + ", which the simulated receiver's libraries do not provide";
+    return false;
+  }
+  return true;
+}
+
+// qemu -L looks every absolute path up in the sysroot first and takes the
+// sysroot's when it exists there, so such a host path would be swapped unseen.
+bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesystem::path& path,
+                       std::string& error) {
+  std::error_code ec;
+  if (!path.is_absolute() || !std::filesystem::exists(sysroot / path.relative_path(), ec)) return false;
+  error = path.string() + " cannot be used with a MIPS module: the sysroot " + sysroot.string() + " has the same path";
+  return true;
+}
+
+std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const FrontOptions& options,
+                                      const std::filesystem::path& disk, std::string& error) {
+  const auto dir = mipselDirectory();
+  const auto runner = dir / "sim" / "tapsim-run", sysroot = dir / "sysroot";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(runner, ec) || !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
+    error = "no mipsel simulator in " + dir.string() +
+            " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)";
+    return {};
+  }
+  const auto qemu = findProgram("qemu-mipsel");
+  if (qemu.empty()) {
+    error = "qemu-mipsel is not installed; a MIPS module needs it (Debian package qemu-user)";
+    return {};
+  }
+  if (!callsAllProvided(module, sysroot, error)) return {};
+  std::vector<std::filesystem::path> hostPaths{disk, std::filesystem::absolute(options.module)};
+  for (size_t i = 0; i + 1 < options.passOn.size(); i += 2)
+    if (options.passOn[i] == "--trace") hostPaths.emplace_back(options.passOn[i + 1]);
+  for (const auto& path : hostPaths)
+    if (shadowedBySysroot(sysroot, path, error)) return {};
+  return {qemu.string(), "-L", sysroot.string(), runner.string()};
+}
+
 }  // namespace
 
 std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error) {
@@ -102,6 +188,9 @@ std::vector<std::string> receiverCommand(const tapelf::ModuleReport& module, con
   std::vector<std::string> command;
   if (module.machine == EM_X86_64) {
     command.push_back((ownDirectory() / "tapsim-run").string());
+  } else if (module.machine == EM_MIPS) {
+    command = mipsReceiver(module, options, disk, error);
+    if (command.empty()) return {};
   } else {
     error = "cannot run a module for " + tapelf::machineName(module.machine) + " on this PC";
     return {};

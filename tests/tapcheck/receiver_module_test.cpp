@@ -128,9 +128,11 @@ TEST_F(ReceiverModule, LeavesOnlyPlatformEntryWordsAndItsSystemCallsUndefined) {
 
 TEST_F(ReceiverModule, ExportsTheSameNamesAsThePcBuild) {
   const auto pc = load(QUARNEL_PC_MODULE);
+  // A sanitizer build of the PC module adds names of its own.
   auto names = [](const tapelf::ModuleReport& r) {
     std::set<std::string> set;
-    for (const auto& s : r.exported) set.insert(s.name);
+    for (const auto& s : r.exported)
+      if (!s.name.starts_with("__odr_asan") && !s.name.starts_with("__asan")) set.insert(s.name);
     return set;
   };
   EXPECT_EQ(names(report), names(pc));

@@ -35,6 +35,16 @@ TEST(FreshModule, CopyIsUnloadedAndDeletedOnDestruction) {
   EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
+TEST(FreshModuleDeathTest, CopyThatStaysLoadedEndsTheRunLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        FreshModule module;
+        dlopen(module.copyPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+      },
+      "still loaded after dlclose");
+}
+
 TEST(FreshModule, TwoCopiesHaveSeparateState) {
   FreshModule first;
   FreshModule second;

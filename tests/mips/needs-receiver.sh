@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs a test command against the receiver build in DIR, or fails saying what is missing.
+# usage: needs-receiver.sh DIR COMMAND [ARGS...]
+set -euo pipefail
+receiver=$1
+shift
+for part in sim/tapsim-run sysroot/tapapi/TMS/libtap.so app/Quarnel.tap tests/mips/calls_missing_entry.tap; do
+  if [[ ! -e $receiver/$part ]]; then
+    echo "the receiver build has no $part in $receiver" \
+      "(build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)"
+    exit 1
+  fi
+done
+if ! command -v qemu-mipsel >/dev/null; then
+  echo "qemu-mipsel is not installed (scripts/install-deps installs qemu-user)"
+  exit 1
+fi
+TAPSIM_MIPSEL_DIR=$receiver exec "$@"

@@ -1,70 +1,24 @@
-#include "elfmodule.h"
-
+// The reader: libelf does the decoding; every offset and size it will follow
+// is first checked against the length of the file.
 #include <gelf.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <system_error>
 
+#include "elfmodule.h"
+#include "internal.h"
+
 namespace tapelf {
 
 namespace {
 
-constexpr std::array kRecords{
-    RecordSpec{"._tap_header", "__tap_Header__", 32, false},
-    RecordSpec{"._tap_id", "__tap_ud__", 4, false},
-    RecordSpec{"._tap_program_name", "__tap_program_name__", 64, true},
-    RecordSpec{"._tap_program_version", "__tap_program_version__", 64, true},
-    RecordSpec{"._tap_author_name", "__tap_author_name__", 64, true},
-    RecordSpec{"._tap_description", "__tap_description__", 128, true},
-    RecordSpec{"._tap_etcinfo", "__tap_etc_str__", 64, true},
-};
-
-constexpr std::array<std::string_view, 22> kEntryWords{
-    "TAP_Osd_Create", "TAP_Osd_FillBox", "TAP_Osd_PutS", "TAP_Osd_Sync",
-    "TAP_Osd_Delete", "TAP_Channel_GetCurrent", "TAP_Channel_Stop", "TAP_Channel_Start",
-    "TAP_SystemProc", "TAP_SPrint", "TAP_Print", "TAP_Sleep",
-    "TAP_MemAlloc", "TAP_MemFree", "TAP_GetSystemId", "TAP_GetVersion",
-    "TAP_Hdd_Exist", "TAP_Hdd_Fopen", "TAP_Hdd_Flen", "TAP_Hdd_Fread",
-    "TAP_Hdd_Fclose", "TAP_Hdd_ChangeDir",
-};
-
-constexpr std::array<std::string_view, 10> kSystemCalls{
-    "dlopen", "dlsym", "dlerror", "dlclose", "open", "write", "close", "strlen", "strcpy", "memset",
-};
-
-constexpr std::array<std::string_view, 3> kReceiverNeeded{
-    "/tapapi/TMS/libtap.so", "libdl.so.0", "libc.so.0",
-};
-
-// Entries the platform looks up by name besides the records.
-constexpr std::array<std::string_view, 5> kFrameEntries{
-    "__TAP_Init_", "abort", "__builtin_new", "_init", "_finit",
-};
-
-constexpr std::array<std::string_view, 9> kForbiddenSections{
-    ".init_array", ".fini_array", ".preinit_array", ".ctors", ".dtors",
-    ".eh_frame", ".eh_frame_hdr", ".gcc_except_table", ".ARM.exidx",
-};
+using namespace detail;
 
 constexpr std::uint64_t kLargestModule = 64u << 20;
 constexpr std::uint64_t kLargestRecord = 4096;
-constexpr std::uint8_t kHeaderValue = 16;
-
-// MIPS header flag fields; not every C library's <elf.h> names them all.
-constexpr std::uint32_t kMipsPic = 0x2;
-constexpr std::uint32_t kMipsCpic = 0x4;
-constexpr std::uint32_t kMipsAbi2 = 0x20;
-constexpr std::uint32_t kMipsNan2008 = 0x400;
-constexpr std::uint32_t kMipsAbiMask = 0x0000F000;
-constexpr std::uint32_t kMipsAbiO32 = 0x00001000;
-constexpr std::uint32_t kMipsAbiO64 = 0x00002000;
-constexpr std::uint32_t kMipsAbiEabi32 = 0x00003000;
-constexpr std::uint32_t kMipsAbiEabi64 = 0x00004000;
-constexpr std::uint32_t kMipsArchMask = 0xF0000000;
 
 struct ElfCloser {
   void operator()(Elf* elf) const { elf_end(elf); }
@@ -74,16 +28,6 @@ using ElfHandle = std::unique_ptr<Elf, ElfCloser>;
 std::string libelfError() {
   const char* message = elf_errmsg(-1);
   return message != nullptr ? message : "unknown libelf error";
-}
-
-std::string hex(std::uint64_t value) {
-  static constexpr char digits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), digits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return "0x" + text;
 }
 
 // True when [offset, offset + size) lies within a file of fileSize bytes.
@@ -383,250 +327,7 @@ class Reader {
   std::vector<std::size_t> symbolSections_;  // parallel to report_.exported
 };
 
-bool contains(std::span<const std::string_view> names, std::string_view name) {
-  return std::ranges::find(names, name) != names.end();
-}
-
-bool isUnwindSection(std::string_view section) {
-  return section == ".eh_frame" || section == ".eh_frame_hdr" ||
-         section == ".gcc_except_table" || section == ".ARM.exidx";
-}
-
-std::string joined(const std::vector<std::string>& items, std::string_view separator = ", ") {
-  std::string text;
-  for (const auto& item : items) {
-    if (!text.empty()) text += separator;
-    text += item;
-  }
-  return text;
-}
-
-std::uint16_t hostMachine() {
-#if defined(__x86_64__)
-  return EM_X86_64;
-#elif defined(__i386__)
-  return EM_386;
-#elif defined(__aarch64__)
-  return EM_AARCH64;
-#elif defined(__arm__)
-  return EM_ARM;
-#elif defined(__mips__)
-  return EM_MIPS;
-#elif defined(__riscv)
-  return EM_RISCV;
-#elif defined(__powerpc64__)
-  return EM_PPC64;
-#else
-  return EM_NONE;
-#endif
-}
-
-constexpr unsigned hostClass = sizeof(void*) * 8;
-constexpr bool hostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-bool isMipsO32(const ModuleReport& report) {
-  if (report.elfClass != 32 || (report.flags & kMipsAbi2) != 0) return false;
-  const auto abi = report.flags & kMipsAbiMask;
-  return abi == 0 || abi == kMipsAbiO32;
-}
-
-bool runsOnMips32(std::uint32_t flags) {
-  const auto arch = flags & kMipsArchMask;
-  return arch == EF_MIPS_ARCH_1 || arch == EF_MIPS_ARCH_2 || arch == EF_MIPS_ARCH_32;
-}
-
-std::string mipsArchName(std::uint32_t flags) {
-  switch (flags & kMipsArchMask) {
-    case EF_MIPS_ARCH_1: return "MIPS I";
-    case EF_MIPS_ARCH_2: return "MIPS II";
-    case EF_MIPS_ARCH_3: return "MIPS III";
-    case EF_MIPS_ARCH_4: return "MIPS IV";
-    case EF_MIPS_ARCH_5: return "MIPS V";
-    case EF_MIPS_ARCH_32: return "MIPS32";
-    case EF_MIPS_ARCH_64: return "MIPS64";
-    case EF_MIPS_ARCH_32R2: return "MIPS32 release 2";
-    case EF_MIPS_ARCH_64R2: return "MIPS64 release 2";
-    case 0x90000000: return "MIPS32 release 6";
-    case 0xA0000000: return "MIPS64 release 6";
-    default: return "unknown MIPS level " + hex(flags >> 28);
-  }
-}
-
-std::string mipsAbiName(const ModuleReport& report) {
-  if ((report.flags & kMipsAbi2) != 0) return "n32";
-  switch (report.flags & kMipsAbiMask) {
-    case 0: return report.elfClass == 32 ? "o32" : "n64";
-    case kMipsAbiO32: return "o32";
-    case kMipsAbiO64: return "o64";
-    case kMipsAbiEabi32: return "EABI32";
-    case kMipsAbiEabi64: return "EABI64";
-    default: return "unknown (" + hex(report.flags & kMipsAbiMask) + ")";
-  }
-}
-
-bool isBuildDate(std::string_view text) {
-  static constexpr std::array<std::string_view, 12> months{
-      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (text.size() != 11 || !contains(months, text.substr(0, 3))) return false;
-  if (text[3] != ' ' || text[6] != ' ') return false;
-  if (!(text[4] == ' ' || (text[4] >= '1' && text[4] <= '3')) || !digit(text[5])) return false;
-  const int day = (text[4] == ' ' ? 0 : text[4] - '0') * 10 + (text[5] - '0');
-  if (day < 1 || day > 31) return false;
-  return std::all_of(text.begin() + 7, text.end(), digit);
-}
-
-std::uint32_t readWord(const std::vector<std::uint8_t>& bytes, std::size_t at, bool littleEndian) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::size_t index = littleEndian ? at + 3 - i : at + i;
-    value = value << 8 | bytes[index];
-  }
-  return value;
-}
-
-void checkRecordContent(const Record& record, bool littleEndian,
-                        std::vector<std::string>& found) {
-  const auto& bytes = record.bytes;
-  const std::string name(record.spec.symbol);
-  if (bytes.size() != record.spec.size) return;  // size problems are reported on their own
-  if (record.spec.symbol == "__tap_Header__") {
-    if (std::memcmp(bytes.data(), "TFAPMIPS", 8) != 0)
-      found.push_back(name + " does not start with the 8 bytes \"TFAPMIPS\"");
-    if (readWord(bytes, 8, littleEndian) != kHeaderValue)
-      found.push_back(name + " holds " + std::to_string(readWord(bytes, 8, littleEndian)) +
-                      " after its mark, not 16");
-    if (!std::all_of(bytes.begin() + 12, bytes.end(), [](std::uint8_t b) { return b == 0; }))
-      found.push_back(name + " has nonzero bytes in its last 20 bytes");
-  }
-  if (!record.spec.text) return;
-  const auto end = std::ranges::find(bytes, std::uint8_t{0});
-  if (end == bytes.end()) {
-    found.push_back(name + " is not terminated within its " + std::to_string(bytes.size()) +
-                    " bytes");
-    return;
-  }
-  if (!std::all_of(end, bytes.end(), [](std::uint8_t b) { return b == 0; }))
-    found.push_back(name + " is not filled up with zero bytes after its text");
-  if (record.spec.symbol == "__tap_etc_str__" && !isBuildDate(recordText(record)))
-    found.push_back(name + " holds \"" + recordText(record) +
-                    "\", not a build date like \"Dec  8 2026\"");
-}
-
-void checkRecords(const ModuleReport& report, bool receiverByteOrder,
-                  std::vector<std::string>& found) {
-  for (const Record& record : report.records) {
-    const std::string name(record.spec.symbol);
-    const std::string size = std::to_string(record.spec.size);
-    if (!record.exported) {
-      found.push_back("the record " + name + " is missing (not exported)");
-      continue;
-    }
-    if (record.symbolSize != record.spec.size)
-      found.push_back("the record " + name + " is " + std::to_string(record.symbolSize) +
-                      " bytes, it must be " + size);
-    if (record.section != record.spec.section)
-      found.push_back("the record " + name + " is in section " +
-                      (record.section.empty() ? std::string("(none)") : record.section) +
-                      ", it must be in " + std::string(record.spec.section));
-    else if (record.sectionSize != record.spec.size)
-      found.push_back("section " + record.section + " is " + std::to_string(record.sectionSize) +
-                      " bytes; it must hold the " + size + "-byte record alone");
-    if (!record.readOnly && !record.section.empty())
-      found.push_back("the record " + name + " is not in read-only data");
-    if (record.symbolSize == record.spec.size && record.bytes.size() != record.spec.size)
-      found.push_back("the content of record " + name + " lies outside the file");
-    checkRecordContent(record, receiverByteOrder || report.littleEndian, found);
-  }
-}
-
-void checkFrameEntries(const ModuleReport& report, std::span<const std::string_view> names,
-                       std::vector<std::string>& found) {
-  for (std::string_view name : names) {
-    const Symbol* symbol = findExported(report, name);
-    if (symbol == nullptr)
-      found.push_back("the entry " + std::string(name) + " is not exported");
-    else if (!symbol->function)
-      found.push_back("the entry " + std::string(name) + " is exported but is not a function");
-  }
-}
-
-void checkReceiverIdentity(const ModuleReport& report, std::vector<std::string>& found) {
-  if (report.elfClass != 32)
-    found.push_back("the receiver needs a 32-bit ELF file; this one is 64-bit");
-  if (!report.littleEndian)
-    found.push_back("the receiver needs a little-endian file; this one is big-endian");
-  if (report.machine != EM_MIPS) {
-    found.push_back("the receiver runs MIPS code; this module is for " +
-                    machineName(report.machine));
-    return;
-  }
-  if (!isMipsO32(report))
-    found.push_back("the receiver needs the o32 calling convention; this module uses " +
-                    mipsAbiName(report));
-  if (!runsOnMips32(report.flags))
-    found.push_back("the receiver runs the MIPS32 instruction set; this module needs " +
-                    mipsArchName(report.flags));
-  if ((report.flags & kMipsPic) == 0)
-    found.push_back("the module is not position-independent code");
-  if ((report.flags & kMipsNan2008) != 0)
-    found.push_back("the module uses the IEEE 754-2008 NaN encoding, which the receiver lacks");
-}
-
-void checkReceiverLinkage(const ModuleReport& report, std::vector<std::string>& found) {
-  const std::vector<std::string> expected(kReceiverNeeded.begin(), kReceiverNeeded.end());
-  if (report.needed != expected)
-    found.push_back("the module needs [" + joined(report.needed) +
-                    "]; the receiver provides exactly [" + joined(expected) +
-                    "], in that order");
-  if (!report.searchPaths.empty())
-    found.push_back("the module carries a library search path (" + joined(report.searchPaths) +
-                    "), which means nothing on the receiver");
-  if (!report.hasSysvHash)
-    found.push_back("the module has no DT_HASH symbol table, which every loader can read");
-  if (!report.initAddress)
-    found.push_back("the dynamic section names no initialisation function (DT_INIT _init)");
-  else if (report.initSymbol != "_init")
-    found.push_back("the dynamic section's initialisation function at " +
-                    hex(*report.initAddress) + " is not the module's exported _init");
-  if (report.hasFini)
-    found.push_back("the dynamic section names a finalisation function (DT_FINI); it must not");
-  if (report.hasInitArray || report.hasPreinitArray)
-    found.push_back("the module has static constructors (DT_INIT_ARRAY or DT_PREINIT_ARRAY)");
-  if (report.hasFiniArray) found.push_back("the module has static destructors (DT_FINI_ARRAY)");
-  for (const std::string& section : report.sections)
-    if (contains(kForbiddenSections, section))
-      found.push_back("the module has a " + section + " section (" +
-                      (isUnwindSection(section) ? "unwind or exception tables"
-                                                : "static constructors or destructors") +
-                      ")");
-  std::vector<std::string> strangers;
-  for (const Symbol& symbol : report.undefined)
-    if (!contains(kEntryWords, symbol.name) && !contains(kSystemCalls, symbol.name))
-      strangers.push_back(symbol.name);
-  if (!strangers.empty())
-    found.push_back("the module needs symbols the receiver does not provide: " +
-                    joined(strangers));
-}
-
-void checkPcIdentity(const ModuleReport& report, std::vector<std::string>& found) {
-  if (report.machine != hostMachine())
-    found.push_back("this PC runs " + machineName(hostMachine()) + " code; the module is for " +
-                    machineName(report.machine));
-  else if (report.elfClass != hostClass)
-    found.push_back("this PC needs a " + std::to_string(hostClass) + "-bit ELF file; this one is " +
-                    std::to_string(report.elfClass) + "-bit");
-  if (report.littleEndian != hostLittleEndian)
-    found.push_back(std::string("this PC needs a ") +
-                    (hostLittleEndian ? "little" : "big") + "-endian file");
-}
-
 }  // namespace
-
-std::span<const RecordSpec> recordSpecs() { return kRecords; }
-std::span<const std::string_view> platformEntryWords() { return kEntryWords; }
-std::span<const std::string_view> systemCalls() { return kSystemCalls; }
-std::span<const std::string_view> receiverNeededLibraries() { return kReceiverNeeded; }
 
 Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name) {
   // libelf may convert data in place, so it gets a private copy.
@@ -651,99 +352,6 @@ Inspection inspect(const std::filesystem::path& file) {
   if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
     return {std::nullopt, name + ": cannot read the file"};
   return inspectBytes(bytes, name);
-}
-
-Rules rulesFor(const ModuleReport& report) {
-  return report.machine == EM_MIPS ? Rules::receiver : Rules::pc;
-}
-
-std::vector<std::string> problems(const ModuleReport& report, Rules rules) {
-  std::vector<std::string> found;
-  if (rules == Rules::receiver) checkReceiverIdentity(report, found);
-  else checkPcIdentity(report, found);
-  if (report.type != ET_DYN)
-    found.push_back("the module must be a shared object; this file is " + typeName(report.type));
-  if (!report.hasDynamicSection) found.push_back("the file has no dynamic section");
-  if (rules == Rules::receiver) {
-    checkReceiverLinkage(report, found);
-    checkFrameEntries(report, kFrameEntries, found);
-  } else {
-    checkFrameEntries(report, std::span(kFrameEntries).first(1), found);
-  }
-  checkRecords(report, rules == Rules::receiver, found);
-  return found;
-}
-
-std::string machineName(std::uint16_t machine) {
-  switch (machine) {
-    case EM_MIPS: return "MIPS";
-    case EM_X86_64: return "x86-64";
-    case EM_386: return "Intel 386";
-    case EM_ARM: return "ARM";
-    case EM_AARCH64: return "AArch64";
-    case EM_RISCV: return "RISC-V";
-    case EM_PPC: return "PowerPC";
-    case EM_PPC64: return "PowerPC 64";
-    case EM_S390: return "IBM S/390";
-    case EM_SPARC: return "SPARC";
-    case EM_NONE: return "no machine";
-    default: return "machine number " + std::to_string(machine);
-  }
-}
-
-std::string abiDescription(const ModuleReport& report) {
-  if (report.machine == EM_MIPS) {
-    std::string text = mipsAbiName(report) + " calling convention, " +
-                       mipsArchName(report.flags) + " instruction set, ";
-    text += (report.flags & kMipsPic) != 0 ? "position-independent" : "not position-independent";
-    if ((report.flags & kMipsCpic) != 0) text += ", calls through the GOT";
-    if ((report.flags & kMipsNan2008) != 0) text += ", IEEE 754-2008 NaN";
-    return text;
-  }
-  switch (report.osAbi) {
-    case ELFOSABI_SYSV: return "System V";
-    case ELFOSABI_GNU: return "System V with GNU extensions";
-    default: return "OS/ABI " + std::to_string(report.osAbi);
-  }
-}
-
-std::string typeName(std::uint16_t type) {
-  switch (type) {
-    case ET_NONE: return "of no type";
-    case ET_REL: return "a relocatable object";
-    case ET_EXEC: return "an executable";
-    case ET_DYN: return "a shared object";
-    case ET_CORE: return "a core dump";
-    default: return "of type " + std::to_string(type);
-  }
-}
-
-std::string recordText(const Record& record) {
-  const auto end = std::ranges::find(record.bytes, std::uint8_t{0});
-  return std::string(record.bytes.begin(), end);
-}
-
-std::string describeRecord(const Record& record) {
-  if (!record.exported) return "missing";
-  if (record.bytes.size() != record.spec.size) return "unreadable";
-  if (record.spec.text) return "\"" + recordText(record) + "\"";
-  if (record.spec.symbol == "__tap_ud__") return hex(readWord(record.bytes, 0, record.littleEndian));
-  std::string mark(record.bytes.begin(), record.bytes.begin() + 8);
-  for (char& c : mark)
-    if (c < 0x20 || c > 0x7E) c = '?';
-  return "\"" + mark + "\", value " + std::to_string(readWord(record.bytes, 8, record.littleEndian));
-}
-
-const Symbol* findExported(const ModuleReport& report, std::string_view name) {
-  auto found = std::ranges::find(report.exported, name, &Symbol::name);
-  return found != report.exported.end() ? &*found : nullptr;
-}
-
-const Record* findRecord(const ModuleReport& report, std::string_view symbol) {
-  auto found = std::ranges::find_if(report.records, [symbol](const Record& record) {
-    return record.spec.symbol == symbol;
-  });
-  return found != report.records.end() ? &*found : nullptr;
 }
 
 }  // namespace tapelf

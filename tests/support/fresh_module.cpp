@@ -34,19 +34,18 @@ FreshModule::FreshModule() : FreshModule(builtModulePath()) {}
 
 FreshModule::FreshModule(const std::filesystem::path& original) : copy_(uniqueCopyOf(original)) {
   handle_ = dlopen(copy_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const std::string error = lastLoaderError();
-    std::filesystem::remove(copy_);
-    throw std::runtime_error("cannot load " + original.string() + ": " + error);
-  }
+  // Gone from the disk at once, so that a test run that dies leaves nothing
+  // behind; the loader keeps the mapping and still knows the object by name.
+  std::error_code ignored;
+  std::filesystem::remove(copy_, ignored);
+  if (handle_ == nullptr)
+    throw std::runtime_error("cannot load " + original.string() + ": " + lastLoaderError());
 }
 
 FreshModule::~FreshModule() {
   dlclose(handle_);
   // A module that stays mapped would carry its statics into the next test.
   void* lingering = dlopen(copy_.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  std::error_code ignored;
-  std::filesystem::remove(copy_, ignored);
   if (lingering != nullptr) {
     std::fprintf(stderr, "FreshModule: %s is still loaded after dlclose; module state would leak "
                  "between tests (unique symbols or a nodelete flag?)\n", copy_.c_str());

@@ -1,6 +1,7 @@
 // A fresh life of the module for each test: a private copy of Quarnel.tap,
-// loaded on its own, with typed access to its exported names. The copy is
-// unloaded and deleted when the object goes, so module statics start over.
+// loaded on its own, with typed access to its exported names. The copy's file
+// is deleted as soon as it is loaded; the module is unloaded when the object
+// goes (and the run ends loudly if it stays), so module statics start over.
 #pragma once
 #include <filesystem>
 #include <stdexcept>
@@ -33,6 +34,7 @@ class FreshModule {
     return reinterpret_cast<Signature*>(require(name));
   }
 
+  // The name the copy was loaded under (the file itself is already gone).
   const std::filesystem::path& copyPath() const { return copy_; }
 
   // Where the PC build of the module lies.

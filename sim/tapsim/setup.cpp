@@ -143,7 +143,8 @@ std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const 
     if (options.passOn[i] == "--trace") hostPaths.emplace_back(options.passOn[i + 1]);
   for (const auto& path : hostPaths)
     if (shadowedBySysroot(sysroot, path, error)) return {};
-  return {qemu.string(), "-L", sysroot.string(), runner.string()};
+  // The PC's preloads and library paths hold PC libraries; the receiver's loader must not see them.
+  return {qemu.string(), "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH", "-L", sysroot.string(), runner.string()};
 }
 
 }  // namespace

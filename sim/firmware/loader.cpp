@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string_view>
 
 namespace tapsim {
 namespace {
@@ -19,6 +20,16 @@ uint32_t wordAt(const void* bytes) {
   return value;
 }
 
+// The mark every module for this receiver's platform carries, whatever the
+// machine it was built for.
+constexpr std::string_view kReceiverMark = "TFAPMIPS";
+
+std::string printable(std::string text) {
+  for (char& c : text)
+    if (c < 0x20 || c > 0x7E) c = '?';
+  return text;
+}
+
 }  // namespace
 
 std::unique_ptr<LoadedModule> LoadedModule::load(const std::filesystem::path& file,
@@ -26,8 +37,11 @@ std::unique_ptr<LoadedModule> LoadedModule::load(const std::filesystem::path& fi
   // A module of its own namespace: its exported names never shadow ours.
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    const char* reason = dlerror();
-    error = "cannot load " + file.string() + ": " + (reason ? reason : "unknown reason");
+    const char* given = dlerror();
+    std::string reason = given ? given : "unknown reason";
+    // The loader's reason starts with the file's name, which we give already.
+    if (const std::string named = file.string() + ": "; reason.starts_with(named)) reason.erase(0, named.size());
+    error = "cannot load " + file.string() + ": " + reason;
     return nullptr;
   }
   auto module = std::make_unique<LoadedModule>(handle);
@@ -47,6 +61,13 @@ bool LoadedModule::start(std::string& error) {
   if (const auto* header = static_cast<const char*>(symbol("__tap_Header__"))) {
     records_.header.assign(header, 8);
     records_.headerValue = wordAt(header + 8);
+  }
+  if (records_.header != kReceiverMark) {
+    error = records_.header.empty() ? "the module has no header record __tap_Header__"
+                                    : "the module's header record __tap_Header__ starts with \"" +
+                                          printable(records_.header) + "\", not this receiver's \"" +
+                                          std::string(kReceiverMark) + "\"";
+    return false;
   }
   if (const void* id = symbol("__tap_ud__")) records_.applicationId = wordAt(id);
   records_.name = textRecord(*this, "__tap_program_name__", 64);

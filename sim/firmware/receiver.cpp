@@ -51,9 +51,12 @@ void Receiver::systemTurn() {
     // Whatever handler the module's entry holds now gets the key: a hook
     // the module put there in the meantime included.
     const TapEventHandler handler = moduleEntry().handler;
-    TraceLine t(output.trace, "event");
-    t.arg(uint32_t{TAP_EVENT_KEY}).arg(*key).arg(0);
-    if (handler != nullptr) t.result(handler(TAP_EVENT_KEY, *key, 0));
+    // The event goes into the trace ahead of the calls the handler makes, its
+    // result in a line of its own once the handler has returned.
+    TraceLine(output.trace, "event").arg(uint32_t{TAP_EVENT_KEY}).arg(*key).arg(0);
+    if (handler == nullptr) return;
+    const uint32_t result = handler(TAP_EVENT_KEY, *key, 0);
+    TraceLine(output.trace, "event_result").arg(uint32_t{TAP_EVENT_KEY}).arg(*key).arg(0).result(result);
     return;
   }
   if (!keys.finished()) return;

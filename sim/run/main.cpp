@@ -184,6 +184,9 @@ int run(const RunOptions& options) {
   pts::setOpenable(options.openTerminals);
   receiver.changeDir("/ProgramFiles");  // where the firmware keeps its modules
 
+  // The module's own code first runs inside the load, in its start-up entry.
+  installFaultHandlers();
+  startWatchdog(options.watchdogSeconds);
   std::string error;
   auto loaded = LoadedModule::load(options.module, error);
   if (!loaded) {
@@ -203,8 +206,6 @@ int run(const RunOptions& options) {
     std::fflush(nullptr);
     _exit(kStalled);
   };
-  installFaultHandlers();
-  startWatchdog(options.watchdogSeconds);
   outcome.moduleResult = module->main()();
   startWatchdog(0);
   outcome.pseudoTerminals = terminalWrites();

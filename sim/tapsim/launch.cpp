@@ -10,6 +10,14 @@
 namespace tapsim {
 namespace {
 
+volatile sig_atomic_t runningReceiver = 0;  // its pid, 0 when none runs
+volatile sig_atomic_t requestedStop = 0;
+
+void stopRunningReceiver(int signal) {
+  requestedStop = signal;
+  if (runningReceiver > 0) kill(runningReceiver, SIGTERM);
+}
+
 bool readExactly(int fd, void* buffer, size_t size) {
   auto* bytes = static_cast<char*>(buffer);
   while (size > 0) {
@@ -50,6 +58,15 @@ bool readLine(int fd, std::string& line) {
 
 }  // namespace
 
+void stopReceiverOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = stopRunningReceiver;
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int stopSignal() { return requestedStop; }
+
 std::optional<ReceiverProcess> ReceiverProcess::start(const std::vector<std::string>& argv, std::string& error) {
   int keyPipe[2], framePipe[2];
   if (pipe2(keyPipe, O_CLOEXEC) != 0 || pipe2(framePipe, O_CLOEXEC) != 0) {
@@ -61,7 +78,14 @@ std::optional<ReceiverProcess> ReceiverProcess::start(const std::vector<std::str
     error = std::string("cannot start the receiver: ") + std::strerror(errno);
     return std::nullopt;
   }
-  if (pid == 0) becomeReceiver(argv, keyPipe[0], framePipe[1]);
+  if (pid == 0) {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    becomeReceiver(argv, keyPipe[0], framePipe[1]);
+  }
+  runningReceiver = pid;
+  if (requestedStop != 0) kill(pid, SIGTERM);  // asked before it existed
   close(keyPipe[0]);
   close(framePipe[1]);
   signal(SIGPIPE, SIG_IGN);  // a receiver that ended early must not take us with it
@@ -80,6 +104,7 @@ ReceiverProcess::~ReceiverProcess() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    runningReceiver = 0;
   }
 }
 
@@ -121,6 +146,7 @@ int ReceiverProcess::wait(std::string& how) {
     return 1;
   }
   pid_ = -1;
+  runningReceiver = 0;
   if (WIFSIGNALED(status)) {
     how = std::string("the receiver was killed by ") + strsignal(WTERMSIG(status));
     return 128 + WTERMSIG(status);

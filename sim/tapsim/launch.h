@@ -9,6 +9,13 @@
 
 namespace tapsim {
 
+// An interrupt, terminate or hang-up signal stops the running receiver
+// instead of the front end, so that the run ends the ordinary way and tidies
+// up after itself (the fresh disk above all).
+void stopReceiverOnSignals();
+// The signal that asked for the end, or 0.
+int stopSignal();
+
 // The receiver process: keys go in through one pipe, synced screens come
 // out through another.
 class ReceiverProcess {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,7 +35,7 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   }
   auto inspection = tapelf::inspect(file);
   if (!inspection) {
-    error = file.string() + ": " + inspection.error;
+    error = inspection.error;  // already names the file
     return std::nullopt;
   }
   const auto problems = tapelf::problems(*inspection.report, tapelf::rulesFor(*inspection.report));
@@ -56,7 +57,7 @@ int runHeadless(ReceiverProcess& receiver, Outputs& outputs) {
   std::string error;
   while (receiver.readFrame(frame, page, error))
     if (!outputs.add(frame, error)) break;
-  if (!error.empty()) std::fprintf(stderr, "tapsim: %s\n", error.c_str());
+  if (!error.empty() && stopSignal() == 0) std::fprintf(stderr, "tapsim: %s\n", error.c_str());
   return error.empty() ? kOk : 1;
 }
 
@@ -89,10 +90,12 @@ int run(const FrontOptions& options) {
   }
   std::string how;
   const int code = receiver->wait(how);
+  if (stopSignal() != 0) how = std::string("stopped by ") + strsignal(stopSignal());
   if (!how.empty()) std::fprintf(stderr, "tapsim: %s\n", how.c_str());
   if (!outputs.finish(error)) return fail(1, error);
   for (const auto& line : outputs.report()) std::printf("%s\n", line.c_str());
   if (disk->kept()) std::printf("disk kept at %s\n", disk->root().c_str());
+  if (stopSignal() != 0) return 128 + stopSignal();
   return code != kOk ? code : front;
 }
 
@@ -112,5 +115,6 @@ int main(int argc, char** argv) {
     case tapsim::ParseResult::Run:
       break;
   }
+  tapsim::stopReceiverOnSignals();
   return tapsim::run(options);
 }

@@ -1,0 +1,176 @@
+// Module files tapsim must refuse or survive: each gets one clear line on
+// stderr and a non-zero exit, and no run leaves its fresh disk behind.
+#include <gtest/gtest.h>
+#include <elf.h>
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "process.h"
+
+namespace tapsim_test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kBadModule = 3, kCrashed = 5, kHung = 6;
+
+fs::path writeFile(const Sandbox& sandbox, const std::string& name, const std::string& bytes) {
+  const fs::path file = sandbox / name;
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+// A loadable module with its ELF header saying another machine.
+fs::path forMachine(const Sandbox& sandbox, uint16_t machine) {
+  std::string bytes = readText(testModule("quiet"));
+  bytes[18] = static_cast<char>(machine & 0xFF);
+  bytes[19] = static_cast<char>(machine >> 8);
+  return writeFile(sandbox, "machine-" + std::to_string(machine) + ".tap", bytes);
+}
+
+void expectOneLine(const Outcome& outcome) {
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(lines[0].starts_with("tapsim: ")) << lines[0];
+  EXPECT_TRUE(outcome.err.ends_with("\n")) << outcome.err;
+}
+
+struct BadFile {
+  std::string name;
+  std::function<fs::path(const Sandbox&)> make;
+  std::vector<std::string> words;  // what the line must name
+  int exitCode = kBadModule;
+};
+
+void PrintTo(const BadFile& file, std::ostream* out) { *out << file.name; }
+
+class BadModuleFile : public testing::TestWithParam<BadFile> {};
+
+TEST_P(BadModuleFile, IsRefusedWithOneLineNamingTheFaultAndLeavesNoTempFiles) {
+  Sandbox sandbox;
+  const fs::path file = GetParam().make(sandbox);
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", file.string()});
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, GetParam().exitCode) << outcome.err;
+  expectOneLine(outcome);
+  for (const auto& word : GetParam().words) EXPECT_TRUE(contains(outcome.err, word)) << outcome.err;
+  EXPECT_EQ(outcome.err.find(file.string()), outcome.err.rfind(file.string())) << "file named twice: " << outcome.err;
+  EXPECT_TRUE(sandbox.leftovers().empty());
+  EXPECT_FALSE(outcome.strayProcesses);
+}
+
+const BadFile kBadFiles[] = {
+    {"missing", [](const Sandbox& s) { return s / "absent.tap"; }, {"absent.tap", "no such"}},
+    {"empty", [](const Sandbox& s) { return writeFile(s, "empty.tap", ""); }, {"empty.tap", "ELF"}},
+    {"text",
+     [](const Sandbox& s) { return writeFile(s, "notes.tap", std::string(40, 'x') + "\nnot a module at all\n"); },
+     {"notes.tap", "ELF"}},
+    {"folder", [](const Sandbox& s) { fs::create_directory(s / "dir.tap"); return s / "dir.tap"; }, {"dir.tap"}},
+    {"for_aarch64", [](const Sandbox& s) { return forMachine(s, EM_AARCH64); }, {"AArch64"}},
+    {"for_i386", [](const Sandbox& s) { return forMachine(s, EM_386); }, {"Intel 386"}},
+    {"without_records", [](const Sandbox&) { return testModule("no_records"); }, {"__tap_Header__", "missing"}},
+    {"without_start_up_entry", [](const Sandbox&) { return testModule("no_start"); }, {"__TAP_Init_"}},
+    {"foreign_header", [](const Sandbox&) { return testModule("foreign_header"); }, {"__tap_Header__", "TFAPMIPS"}},
+    {"start_up_entry_without_main", [](const Sandbox&) { return testModule("no_main"); }, {"main function"}},
+    {"needs_unknown_platform_call",
+     [](const Sandbox&) { return testModule("needs_missing_call"); },
+     {"TAP_Not_A_Platform_Call"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, BadModuleFile, testing::ValuesIn(kBadFiles),
+                         [](const auto& info) { return info.param.name; });
+
+// The receiver itself, started without the front end's check, refuses a
+// module made for another receiver just the same.
+TEST(ReceiverProcess, RefusesAForeignHeaderOnItsOwn) {
+  Sandbox sandbox;
+  fs::create_directories(sandbox / "disk");
+  Process receiver(sandbox, {TAPSIM_RUN, "--disk", (sandbox / "disk").string(), testModule("foreign_header").string()});
+  const Outcome outcome = receiver.wait();
+  EXPECT_EQ(outcome.exitCode, kBadModule) << outcome.out << outcome.err;
+  ASSERT_EQ(outcome.errLines().size(), 1u) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "TFAPMIPS")) << outcome.err;
+}
+
+struct Crash {
+  std::string module;
+  std::string keys;
+};
+
+void PrintTo(const Crash& crash, std::ostream* out) { *out << crash.module; }
+
+class CrashingModule : public testing::TestWithParam<Crash> {};
+
+TEST_P(CrashingModule, IsReportedWithTheFaultAddressAndLeavesNoTempFiles) {
+  Sandbox sandbox;
+  const Outcome outcome =
+      runTapsim(sandbox, {"--headless", "--keys", GetParam().keys, testModule(GetParam().module).string()});
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, kCrashed) << outcome.err;
+  expectOneLine(outcome);
+  EXPECT_TRUE(contains(outcome.err, "crashed")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "address 0x4d0")) << outcome.err;  // kFaultAddress of the test modules
+  EXPECT_TRUE(sandbox.leftovers().empty());
+  EXPECT_FALSE(outcome.strayProcesses);
+}
+
+INSTANTIATE_TEST_SUITE_P(Where, CrashingModule,
+                         testing::Values(Crash{"crash_in_main", "quit"}, Crash{"crash_in_handler", "next quit"},
+                                         Crash{"crash_in_start", "quit"}),
+                         [](const auto& info) { return info.param.module; });
+
+TEST(HungModule, IsGivenUpByTheWatchdogAndLeavesNoTempFiles) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", "--watchdog", "1", testModule("spin").string()});
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, kHung) << outcome.err;
+  expectOneLine(outcome);
+  EXPECT_TRUE(contains(outcome.err, "stopped calling the platform")) << outcome.err;
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+// What the crash tests compare against: a sound module leaves nothing either,
+// and says nothing on stderr.
+TEST(SoundModule, RunsCleanlyAndLeavesNoTempFiles) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "next quit", testModule("quiet").string()});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_TRUE(contains(outcome.out, "problems: none")) << outcome.out;
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+bool waitForText(const fs::path& file, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (contains(readText(file), text)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+class InterruptedRun : public testing::TestWithParam<int> {};
+
+TEST_P(InterruptedRun, EndsTheReceiverAndRemovesTheFreshDisk) {
+  Sandbox sandbox;
+  const fs::path trace = sandbox / "trace.jsonl";
+  // No quit key and no idle limit: only the signal ends this run.
+  Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "next", "--idle-timeout", "0", "--trace", trace.string(),
+                           testModule("quiet").string()});
+  ASSERT_TRUE(waitForText(trace, "TAP_SystemProc"));
+  kill(tapsim.pid(), GetParam());
+  const Outcome outcome = tapsim.wait(std::chrono::seconds(10));
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 128 + GetParam());
+  EXPECT_FALSE(outcome.strayProcesses) << "the receiver outlived tapsim";
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+}  // namespace
+}  // namespace tapsim_test

@@ -1,0 +1,13 @@
+// A main function that only waits for the quit key.
+#include "frame/tap.h"
+
+extern "C" {
+
+extern int32_t quitSeen;
+
+int32_t TAP_Main(void) {
+  while (!quitSeen) TAP_SystemProc();
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,88 @@
+// tapsim's command line: help, and one clear line with exit 2 for what it cannot take.
+#include <gtest/gtest.h>
+
+#include "process.h"
+
+namespace tapsim_test {
+namespace {
+
+constexpr int kUsage = 2;
+
+TEST(Help, ExitsZeroAndListsTheWindowKeys) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(sandbox, {"--help"});
+  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_TRUE(outcome.out.starts_with("usage: tapsim")) << outcome.out;
+  const size_t keys = outcome.out.find("Window keys:");
+  ASSERT_NE(keys, std::string::npos) << outcome.out;
+  const std::string window = outcome.out.substr(keys);
+  for (const char* meaning : {"next page", "previous page", "quit"})
+    EXPECT_TRUE(contains(window, meaning)) << "no window key for " << meaning;
+  // Every option a run takes is explained.
+  for (const char* option : {"--keys", "--headless", "--snapshots", "--contact-sheet", "--checksums", "--trace",
+                             "--model", "--channel", "--disk", "--pts", "--fail-alloc", "--idle-timeout", "--watchdog"})
+    EXPECT_TRUE(contains(outcome.out, option)) << option;
+}
+
+struct BadCommand {
+  std::string name;
+  std::vector<std::string> args;  // before the module
+  std::string named;              // what the line must mention
+  bool withModule = true;
+};
+
+void PrintTo(const BadCommand& c, std::ostream* out) { *out << c.name; }
+
+class BadCommandLine : public testing::TestWithParam<BadCommand> {};
+
+TEST_P(BadCommandLine, GivesOneLineAndExitTwoWithoutStartingAnything) {
+  Sandbox sandbox;
+  std::vector<std::string> args = GetParam().args;
+  if (GetParam().withModule) args.push_back(QUARNEL_MODULE);
+  const Outcome outcome = runTapsim(sandbox, args);
+  EXPECT_EQ(outcome.exitCode, kUsage) << outcome.out << outcome.err;
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(lines[0].starts_with("tapsim: ")) << lines[0];
+  EXPECT_TRUE(contains(lines[0], GetParam().named)) << lines[0];
+  EXPECT_EQ(outcome.out, "") << "nothing ran, so nothing is summed up";
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+const BadCommand kBadCommands[] = {
+    {"unknown_option", {"--colour", "red"}, "--colour"},
+    {"model_not_a_number", {"--model", "twelve"}, "--model"},
+    {"model_too_large", {"--model", "0x100000000"}, "--model"},
+    {"channel_without_comma", {"--channel", "5"}, "--channel"},
+    {"channel_not_numbers", {"--channel", "a,b"}, "--channel"},
+    {"terminal_beyond_19", {"--pts", "20"}, "--pts"},
+    {"terminal_list_with_junk", {"--pts", "1,x"}, "--pts"},
+    {"negative_allocation", {"--fail-alloc", "-1"}, "--fail-alloc"},
+    {"idle_timeout_with_unit", {"--idle-timeout", "200ms"}, "--idle-timeout"},
+    {"watchdog_not_a_number", {"--watchdog", "soon"}, "--watchdog"},
+    {"chdir_value_too_large", {"--chdir-ok", "0x1FFFFFFFF"}, "--chdir-ok"},
+    {"firmware_version_empty", {"--firmware-version", ""}, "--firmware-version"},
+    {"unknown_key_name", {"--keys", "next sideways"}, "sideways"},
+    {"disk_not_a_folder", {"--disk", "/nonexistent/disk"}, "/nonexistent/disk"},
+    {"value_missing", {"--headless", "--trace"}, "--trace", false},
+    {"no_module", {"--headless"}, "no module", false},
+    {"two_modules", {"first.tap", "second.tap"}, "second.tap", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, BadCommandLine, testing::ValuesIn(kBadCommands),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(TraceOption, UnwritableTraceFileGivesOneLineAndExitTwo) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(
+      sandbox, {"--headless", "--keys", "quit", "--trace", (sandbox / "no/such/folder/trace.jsonl").string(), QUARNEL_MODULE});
+  EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(contains(lines[0], "trace.jsonl")) << lines[0];
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+}  // namespace
+}  // namespace tapsim_test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <set>
 
@@ -141,6 +142,58 @@ TEST_F(ReceiverModule, ExportsTheSameNamesAsThePcBuild) {
 TEST_F(ReceiverModule, PassesEveryReceiverRule) {
   EXPECT_EQ(tapelf::rulesFor(report), tapelf::Rules::receiver);
   EXPECT_EQ(joined(tapelf::problems(report, tapelf::Rules::receiver)), "");
+}
+
+// Copies of the receiver build, each broken the way a careless build would.
+struct ReceiverFault {
+  const char* name;
+  std::string_view original;  // bytes in the file that the fault replaces
+  std::string_view replacement;
+  const char* reason;
+};
+
+const ReceiverFault kReceiverFaults[] = {
+    {"LoaderLibraryRenamed", std::string_view("libdl.so.0\0", 11), std::string_view("libxx.so.0\0", 11),
+     "the module needs [/tapapi/TMS/libtap.so, libxx.so.0, libc.so.0]; the receiver provides "
+     "exactly [/tapapi/TMS/libtap.so, libdl.so.0, libc.so.0], in that order"},
+    {"CLibraryTakenForTheCxxRunTime", std::string_view("libc.so.0\0", 10), std::string_view("libstdc++\0", 10),
+     "the module depends on the C++ run time (libstdc++)"},
+    {"StrayLibraryCall", std::string_view("\0memset\0", 8), std::string_view("\0memcpy\0", 8),
+     "the module needs symbols the receiver does not provide: memcpy"},
+    {"UnwindTableSection", ".mdebug.abi32", std::string_view(".eh_frame\0\0\0\0", 13),
+     "the module has a .eh_frame section (unwind or exception tables)"},
+    {"ConstructorSection", ".mdebug.abi32", std::string_view(".init_array\0\0", 13),
+     "the module has a .init_array section (static constructors or destructors)"},
+    {"InitEntryNotExported", std::string_view("\0_init\0", 7), std::string_view("\0_inix\0", 7),
+     "the entry _init is not exported"},
+};
+
+class BrokenReceiverModule : public testing::TestWithParam<ReceiverFault> {};
+
+INSTANTIATE_TEST_SUITE_P(ReceiverRules, BrokenReceiverModule, testing::ValuesIn(kReceiverFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(BrokenReceiverModule, IsRefusedWithAReasonThatNamesTheFault) {
+  Bytes bytes = readFile(QUARNEL_RECEIVER_MODULE);
+  const auto* all = reinterpret_cast<const char*>(bytes.data());
+  const auto at = std::string_view(all, bytes.size()).find(GetParam().original);
+  ASSERT_NE(at, std::string_view::npos);
+  ASSERT_EQ(GetParam().original.size(), GetParam().replacement.size());
+  std::memcpy(&bytes[at], GetParam().replacement.data(), GetParam().replacement.size());
+  const auto inspection = inspect(bytes, "broken.tap");
+  ASSERT_TRUE(inspection) << inspection.error;
+  const std::string found = joined(tapelf::problems(*inspection.report, tapelf::Rules::receiver));
+  EXPECT_TRUE(contains(found, GetParam().reason)) << found;
+}
+
+TEST_F(ReceiverModule, FlagsOfALaterInstructionSetAreRefused) {
+  Bytes bytes = readFile(QUARNEL_RECEIVER_MODULE);
+  const std::size_t flagsField = 36;
+  put(bytes, flagsField, (report.flags & ~EF_MIPS_ARCH) | EF_MIPS_ARCH_32R2, 4);
+  const auto inspection = inspect(bytes, "r2.tap");
+  ASSERT_TRUE(inspection) << inspection.error;
+  EXPECT_TRUE(contains(joined(tapelf::problems(*inspection.report, tapelf::Rules::receiver)),
+                       "the receiver runs the MIPS32 instruction set; this module needs MIPS32 release 2"));
 }
 
 TEST_F(ReceiverModule, EveryTruncatedCopyIsRefusedWithAReason) {

@@ -202,6 +202,13 @@ void checkReceiverLinkage(const ModuleReport& report, std::vector<std::string>& 
                     joined(strangers));
 }
 
+// The module carries its own run-time entries; the C++ run time must stay out.
+void checkRunTimeLibraries(const ModuleReport& report, std::vector<std::string>& found) {
+  for (const std::string& library : report.needed)
+    if (library.starts_with("libstdc++") || library.starts_with("libgcc_s"))
+      found.push_back("the module depends on the C++ run time (" + library + ")");
+}
+
 void checkPcIdentity(const ModuleReport& report, std::vector<std::string>& found) {
   if (report.machine != hostMachine())
     found.push_back("this PC runs " + machineName(hostMachine()) + " code; the module is for " +
@@ -232,6 +239,7 @@ std::vector<std::string> problems(const ModuleReport& report, Rules rules) {
   if (report.type != ET_DYN)
     found.push_back("the module must be a shared object; this file is " + typeName(report.type));
   if (!report.hasDynamicSection) found.push_back("the file has no dynamic section");
+  checkRunTimeLibraries(report, found);
   if (rules == Rules::receiver) {
     checkReceiverLinkage(report, found);
     checkFrameEntries(report, kFrameEntries, found);

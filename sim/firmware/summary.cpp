@@ -61,7 +61,9 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
   if (outcome.stalled)
     summary.problems.push_back("the keys ran out and the module is still waiting for more");
   summary.lines.push_back("screens synced: " + std::to_string(receiver.syncs) +
-                          ", keys delivered: " + std::to_string(receiver.keysDelivered));
+                          ", keys delivered: " + std::to_string(receiver.keysDelivered) + " on model " +
+                          std::to_string(receiver.settings.systemId));
+  if (!outcome.keyHandling.empty()) summary.lines.push_back(outcome.keyHandling);
   channelLines(receiver, summary);
   resourceLines(receiver, summary);
   if (!receiver.console.empty()) summary.lines.push_back("console: " + receiver.console);

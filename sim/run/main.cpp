@@ -142,6 +142,22 @@ std::string terminalWrites() {
   return text;
 }
 
+// Whether the module's entry still holds its own handler, and which remote
+// type its support library settled on, where the module says so.
+std::string keyHandling(const LoadedModule& module) {
+  const auto entryHandler = reinterpret_cast<void*>(moduleEntry().handler);
+  std::string line = "keys: ";
+  if (entryHandler == reinterpret_cast<void*>(module.handler()))
+    line += "the module's own handler takes them";
+  else if (entryHandler != nullptr && entryHandler == module.symbol("KeyTranslateHook"))
+    line += "the key translation hook is in place";
+  else
+    line += "another handler sits in the module's entry";
+  if (const auto* remoteType = static_cast<const int32_t*>(module.symbol("RemoteType")))
+    line += ", remote type " + std::to_string(*remoteType);
+  return line;
+}
+
 void printSummary(const Summary& summary) {
   for (const auto& line : summary.lines) std::printf("%s\n", line.c_str());
   if (summary.problems.empty()) {
@@ -202,6 +218,7 @@ int run(const RunOptions& options) {
   receiver.output.onStalled = [&] {
     outcome.stalled = true;
     outcome.pseudoTerminals = terminalWrites();
+    outcome.keyHandling = keyHandling(*module);
     printSummary(summarise(receiver, outcome));
     std::fflush(nullptr);
     _exit(kStalled);
@@ -209,6 +226,7 @@ int run(const RunOptions& options) {
   outcome.moduleResult = module->main()();
   startWatchdog(0);
   outcome.pseudoTerminals = terminalWrites();
+  outcome.keyHandling = keyHandling(*module);
   printSummary(summarise(receiver, outcome));
   if (trace) std::fclose(trace);
   return kOk;

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <array>
 #include <set>
 
@@ -194,6 +196,26 @@ TEST_F(ReceiverModule, FlagsOfALaterInstructionSetAreRefused) {
   ASSERT_TRUE(inspection) << inspection.error;
   EXPECT_TRUE(contains(joined(tapelf::problems(*inspection.report, tapelf::Rules::receiver)),
                        "the receiver runs the MIPS32 instruction set; this module needs MIPS32 release 2"));
+}
+
+TEST(TapcheckOnReceiverBuild, PrintsMachineRecordsNeededLibrariesAndVerdict) {
+  const std::string command = std::string(TAPCHECK_TOOL) + " " + QUARNEL_RECEIVER_MODULE + " 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe.release());
+  EXPECT_EQ(status, 0) << out;
+  for (std::string_view line :
+       {"ELF:          32-bit, little-endian, a shared object\n", "Machine:      MIPS\n",
+        "ABI:          o32 calling convention, MIPS32 instruction set, position-independent",
+        "._tap_program_name     __tap_program_name__       64 bytes  \"Quarnel V1.2b\"\n",
+        "._tap_id               __tap_ud__                  4 bytes  0x81C4D2A7\n",
+        "Needs:        /tapapi/TMS/libtap.so, libdl.so.0, libc.so.0\n",
+        "Init entry:   _init; no finalisation entry\n", "Constructors: none\n",
+        "Unwind data:  none\n", "Verdict:      loadable on the receiver"})
+    EXPECT_TRUE(contains(out, line)) << "missing: " << line << "\n" << out;
 }
 
 TEST_F(ReceiverModule, EveryTruncatedCopyIsRefusedWithAReason) {

@@ -1,6 +1,7 @@
 // tapcheck: tells whether a file is a module the receiver (or this PC's
 // simulator) can load, and what the loader will find in it.
 #include <algorithm>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -97,6 +98,22 @@ void printRecords(const tapelf::ModuleReport& report) {
   }
 }
 
+std::vector<std::string> sectionsAmong(const tapelf::ModuleReport& report,
+                                       std::initializer_list<std::string_view> names) {
+  std::vector<std::string> found;
+  for (const std::string& section : report.sections)
+    if (std::ranges::find(names, section) != names.end()) found.push_back(section);
+  return found;
+}
+
+std::vector<std::string> constructorSigns(const tapelf::ModuleReport& report) {
+  auto found = sectionsAmong(report, {".init_array", ".fini_array", ".preinit_array", ".ctors", ".dtors"});
+  if (report.hasInitArray) found.push_back("DT_INIT_ARRAY");
+  if (report.hasFiniArray) found.push_back("DT_FINI_ARRAY");
+  if (report.hasPreinitArray) found.push_back("DT_PREINIT_ARRAY");
+  return found;
+}
+
 void printLinkage(const tapelf::ModuleReport& report) {
   printList("Needs:       ", report.needed);
   if (!report.searchPaths.empty()) printList("Search path: ", report.searchPaths);
@@ -106,6 +123,8 @@ void printLinkage(const tapelf::ModuleReport& report) {
   else std::cout << report.initSymbol;
   std::cout << (report.hasFini ? "; a finalisation entry is named" : "; no finalisation entry")
             << '\n';
+  printList("Constructors:", constructorSigns(report));
+  printList("Unwind data: ", sectionsAmong(report, {".eh_frame", ".eh_frame_hdr", ".gcc_except_table"}));
   std::cout << "Symbol hash:  " << (report.hasSysvHash ? "DT_HASH" : "no DT_HASH")
             << (report.hasGnuHash ? ", DT_GNU_HASH" : "") << '\n';
   const auto exported = sortedNames(report.exported);

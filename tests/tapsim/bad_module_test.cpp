@@ -152,7 +152,18 @@ bool waitForText(const fs::path& file, const std::string& text) {
   return false;
 }
 
-class InterruptedRun : public testing::TestWithParam<int> {};
+// The signal goes to tapsim alone (kill, a service manager) or, as a key
+// press at a terminal sends it, to tapsim and the receiver together.
+struct Interruption {
+  int signal;
+  bool wholeGroup;
+};
+
+void PrintTo(const Interruption& i, std::ostream* out) {
+  *out << sigabbrev_np(i.signal) << (i.wholeGroup ? " to the group" : " to tapsim");
+}
+
+class InterruptedRun : public testing::TestWithParam<Interruption> {};
 
 TEST_P(InterruptedRun, EndsTheReceiverAndRemovesTheFreshDisk) {
   Sandbox sandbox;
@@ -161,16 +172,23 @@ TEST_P(InterruptedRun, EndsTheReceiverAndRemovesTheFreshDisk) {
   Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "next", "--idle-timeout", "0", "--trace", trace.string(),
                            testModule("quiet").string()});
   ASSERT_TRUE(waitForText(trace, "TAP_SystemProc"));
-  kill(tapsim.pid(), GetParam());
+  kill(GetParam().wholeGroup ? -tapsim.pid() : tapsim.pid(), GetParam().signal);
   const Outcome outcome = tapsim.wait(std::chrono::seconds(10));
   ASSERT_FALSE(outcome.timedOut);
-  EXPECT_EQ(outcome.exitCode, 128 + GetParam());
+  EXPECT_EQ(outcome.exitCode, 128 + GetParam().signal);
+  EXPECT_EQ(outcome.errLines().size(), 1u) << outcome.err;
   EXPECT_FALSE(outcome.strayProcesses) << "the receiver outlived tapsim";
   EXPECT_TRUE(sandbox.leftovers().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun,
+                         testing::Values(Interruption{SIGINT, false}, Interruption{SIGTERM, false},
+                                         Interruption{SIGHUP, false}, Interruption{SIGINT, true},
+                                         Interruption{SIGTERM, true}),
+                         [](const auto& info) {
+                           return std::string(sigabbrev_np(info.param.signal)) +
+                                  (info.param.wholeGroup ? "_to_group" : "_to_tapsim");
+                         });
 
 }  // namespace
 }  // namespace tapsim_test

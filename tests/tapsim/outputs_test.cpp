@@ -80,3 +80,20 @@ TEST(Checksums, GoldenScriptGivesTheReviewedLines) {
 
 }  // namespace
 }  // namespace tapsim_test
+
+namespace tapsim_test {
+namespace {
+
+TEST(KeptDisk, StaysWhereTheReportSaysWithItsDatabase) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", "--keep-disk", QUARNEL_MODULE});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const auto left = sandbox.leftovers();
+  ASSERT_EQ(left.size(), 1u);
+  const auto disk = sandbox.tmp() / left[0];
+  EXPECT_TRUE(contains(outcome.out, "disk kept at " + disk.string())) << outcome.out;
+  EXPECT_TRUE(std::filesystem::is_regular_file(disk / "ProgramFiles" / "Settings" / "FirmwareTMS.dat"));
+}
+
+}  // namespace
+}  // namespace tapsim_test

@@ -70,7 +70,9 @@ std::vector<std::string> Sandbox::leftovers() const {
 std::vector<std::string> Outcome::outLines() const { return lines(out); }
 std::vector<std::string> Outcome::errLines() const { return lines(err); }
 
-Process::Process(const Sandbox& sandbox, const std::vector<std::string>& argv) : sandbox_(sandbox) {
+Process::Process(const Sandbox& sandbox, const std::vector<std::string>& argv,
+                 const std::vector<std::string>& environment)
+    : sandbox_(sandbox) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   const std::string out = (sandbox.root() / "stdout.txt").string(), err = (sandbox.root() / "stderr.txt").string();
@@ -82,6 +84,7 @@ Process::Process(const Sandbox& sandbox, const std::vector<std::string>& argv) :
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<std::string> args = argv, env = environmentFor(sandbox);
+  env.insert(env.end(), environment.begin(), environment.end());
   const int failed = posix_spawn(&pid_, args[0].c_str(), &actions, &attributes, pointers(args).data(),
                                  pointers(env).data());
   posix_spawnattr_destroy(&attributes);

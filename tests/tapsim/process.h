@@ -1,5 +1,6 @@
 // Runs tapsim (or the receiver) as a user would: its own process group, a
-// private temporary folder as TMPDIR, stdout and stderr caught in files.
+// private temporary folder as TMPDIR, no display unless one is given, stdout
+// and stderr caught in files.
 #pragma once
 #include <sys/types.h>
 
@@ -40,7 +41,9 @@ struct Outcome {
 
 class Process {
  public:
-  Process(const Sandbox& sandbox, const std::vector<std::string>& argv);
+  // `environment` entries ("NAME=value") come on top of the test's own.
+  Process(const Sandbox& sandbox, const std::vector<std::string>& argv,
+          const std::vector<std::string>& environment = {});
   ~Process();  // a process still running is killed with its group
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;

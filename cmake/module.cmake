@@ -35,6 +35,8 @@ endfunction()
 # library, the loader and the C library, in that order; -z defs turns any other
 # dependency (helper routines of the compiler, the C++ run time) into a link error.
 function(quarnel_link_module target)
+  # Linked by the C++ driver, CMake adds no run-time libraries of its own; -nostdlib
+  # keeps the driver from adding them.
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".tap" LINKER_LANGUAGE CXX)
   target_link_options(${target} PRIVATE -nostdlib)
   if(QUARNEL_RECEIVER)
@@ -42,9 +44,11 @@ function(quarnel_link_module target)
       quarnel_receiver_standin(quarnel_standin_dl libdl.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libdl.c)
       quarnel_receiver_standin(quarnel_standin_c libc.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libc.c)
     endif()
+    # The classic symbol hash table is the one every loader reads.
     target_link_options(${target} PRIVATE
       -Wl,--no-as-needed -Wl,-z,defs -Wl,--hash-style=sysv)
     target_link_libraries(${target} PRIVATE tap quarnel_standin_dl quarnel_standin_c)
+    # No search path into the build tree: the stand-ins must never be found at run time.
     set_target_properties(${target} PROPERTIES NO_SONAME ON SKIP_BUILD_RPATH ON)
   else()
     target_link_libraries(${target} PRIVATE tap c)

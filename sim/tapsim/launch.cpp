@@ -138,6 +138,10 @@ bool ReceiverProcess::readFrame(Frame& frame, uint32_t& page, std::string& error
   return true;
 }
 
+void ReceiverProcess::stop() {
+  if (pid_ > 0) kill(pid_, SIGTERM);
+}
+
 int ReceiverProcess::wait(std::string& how) {
   endKeys();
   int status = 0;

@@ -33,6 +33,8 @@ class ReceiverProcess {
   int frameFd() const { return frames_; }
   // Reads one synced screen; false at the end of the run or on a damaged stream.
   bool readFrame(Frame& frame, uint32_t& page, std::string& error);
+  // Ends the receiver now (it may be blocked on a screen nobody will read); wait() still reaps it.
+  void stop();
   // Waits for the end and describes how it ended; returns the exit code to pass on.
   int wait(std::string& how);
 

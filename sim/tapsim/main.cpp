@@ -65,6 +65,8 @@ int run(const FrontOptions& options) {
   std::string error;
   const auto report = checkModule(options.module, error);
   if (!report) return fail(kBadModule, error);
+  Outputs outputs(options);
+  if (!outputs.open(error)) return fail(kUsage, error);
 
   auto disk = prepareDisk(options, error);
   if (!disk) return fail(kUsage, error);
@@ -75,7 +77,6 @@ int run(const FrontOptions& options) {
   auto receiver = ReceiverProcess::start(command, error);
   if (!receiver) return fail(1, error);
 
-  Outputs outputs(options);
   std::unique_ptr<Window> window;
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
     window = Window::open(windowTitle(remote, 0), error);
@@ -88,15 +89,20 @@ int run(const FrontOptions& options) {
     feedScript(*receiver, remote, options.keys.value_or(std::vector<RemotePress>{}));
     front = runHeadless(*receiver, outputs);
   }
+  // The front end's own failure is reported already; the receiver may be
+  // blocked on a screen that nobody will read.
+  if (front != kOk) receiver->stop();
   std::string how;
   const int code = receiver->wait(how);
   if (stopSignal() != 0) how = std::string("stopped by ") + strsignal(stopSignal());
+  else if (front != kOk) how.clear();
   if (!how.empty()) std::fprintf(stderr, "tapsim: %s\n", how.c_str());
   if (!outputs.finish(error)) return fail(1, error);
-  for (const auto& line : outputs.report()) std::printf("%s\n", line.c_str());
+  if (front == kOk)
+    for (const auto& line : outputs.report()) std::printf("%s\n", line.c_str());
   if (disk->kept()) std::printf("disk kept at %s\n", disk->root().c_str());
   if (stopSignal() != 0) return 128 + stopSignal();
-  return code != kOk ? code : front;
+  return front != kOk ? front : code;
 }
 
 }  // namespace

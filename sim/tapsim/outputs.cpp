@@ -24,6 +24,30 @@ Outputs::~Outputs() {
   if (checksums_) std::fclose(checksums_);
 }
 
+bool Outputs::open(std::string& error) {
+  std::error_code ec;
+  if (!options_.snapshots.empty()) {
+    std::filesystem::create_directories(options_.snapshots, ec);
+    if (ec) {
+      error = "cannot make " + options_.snapshots.string() + ": " + ec.message();
+      return false;
+    }
+  }
+  if (!options_.checksums.empty() && checksums_ == nullptr) {
+    checksums_ = std::fopen(options_.checksums.c_str(), "w");
+    if (checksums_ == nullptr) {
+      error = "cannot write " + options_.checksums.string() + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  const auto sheetFolder = std::filesystem::absolute(options_.contactSheet, ec).parent_path();
+  if (!options_.contactSheet.empty() && !std::filesystem::is_directory(sheetFolder, ec)) {
+    error = "cannot write " + options_.contactSheet.string() + ": no folder " + sheetFolder.string();
+    return false;
+  }
+  return true;
+}
+
 bool Outputs::add(const Frame& frame, std::string& error) {
   ++count_;
   if (!options_.snapshots.empty()) {

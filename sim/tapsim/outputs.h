@@ -21,6 +21,9 @@ class Outputs {
   Outputs(const Outputs&) = delete;
   Outputs& operator=(const Outputs&) = delete;
 
+  // Makes the snapshot folder and the checksum file, and checks the contact
+  // sheet's folder, so that a bad path is found before the run starts.
+  bool open(std::string& error);
   bool add(const Frame& frame, std::string& error);
   bool finish(std::string& error);
   std::vector<std::string> report() const;

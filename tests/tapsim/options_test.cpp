@@ -1,6 +1,8 @@
 // tapsim's command line: help, and one clear line with exit 2 for what it cannot take.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "process.h"
 
 namespace tapsim_test {
@@ -71,6 +73,39 @@ const BadCommand kBadCommands[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, BadCommandLine, testing::ValuesIn(kBadCommands),
+                         [](const auto& info) { return info.param.name; });
+
+// Outputs that cannot be written are found before the run starts.
+struct BadOutput {
+  std::string name;
+  std::string option;
+  std::string path;  // below the sandbox's work folder, which holds a file "plain"
+};
+
+void PrintTo(const BadOutput& o, std::ostream* out) { *out << o.name; }
+
+class UnwritableOutput : public testing::TestWithParam<BadOutput> {};
+
+TEST_P(UnwritableOutput, GivesOneLineAndExitTwoBeforeTheRun) {
+  Sandbox sandbox;
+  std::ofstream(sandbox / "plain") << "a file, not a folder\n";
+  const std::string path = (sandbox / GetParam().path).string();
+  const Outcome outcome =
+      runTapsim(sandbox, {"--headless", "--keys", "next quit", GetParam().option, path, QUARNEL_MODULE}, std::chrono::seconds(10));
+  ASSERT_FALSE(outcome.timedOut) << "tapsim hung on an output it could not write";
+  EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(contains(lines[0], path)) << lines[0];
+  EXPECT_EQ(outcome.out, "") << "the module never ran";
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, UnwritableOutput,
+                         testing::Values(BadOutput{"snapshots_in_a_file", "--snapshots", "plain"},
+                                         BadOutput{"snapshots_below_a_file", "--snapshots", "plain/shots"},
+                                         BadOutput{"checksums_in_no_folder", "--checksums", "none/sums.txt"},
+                                         BadOutput{"contact_sheet_in_no_folder", "--contact-sheet", "none/sheet.png"}),
                          [](const auto& info) { return info.param.name; });
 
 TEST(TraceOption, UnwritableTraceFileGivesOneLineAndExitTwo) {

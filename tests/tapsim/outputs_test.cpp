@@ -56,6 +56,23 @@ TEST(Snapshots, OnePngPerSyncedScreenNumberedFromOne) {
   EXPECT_TRUE(sandbox.leftovers().empty());
 }
 
+TEST(Snapshots, FailingInTheMiddleOfARunEndsItWithOneLine) {
+  Sandbox sandbox;
+  const fs::path folder = sandbox / "shots";
+  fs::create_directories(folder / "screen-002.png");  // the second screen cannot be written
+  const Outcome outcome = runTapsim(
+      sandbox, {"--headless", "--keys", "next*5 quit", "--snapshots", folder.string(), QUARNEL_MODULE}, std::chrono::seconds(10));
+  ASSERT_FALSE(outcome.timedOut) << "tapsim hung once it could not write a screen";
+  EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(contains(lines[0], "screen-002.png")) << lines[0];
+  EXPECT_FALSE(contains(outcome.out, "snapshots:")) << "no report of outputs that were not made";
+  EXPECT_FALSE(fs::exists(folder / "screen-003.png"));
+  EXPECT_FALSE(outcome.strayProcesses);
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
 TEST(ContactSheet, IsWrittenAsAPngAndNamedInTheReport) {
   Sandbox sandbox;
   const fs::path sheet = sandbox / "sheet.png";

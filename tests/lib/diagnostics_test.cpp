@@ -63,7 +63,12 @@ INSTANTIATE_TEST_SUITE_P(
                       WarningCase{"LoadFirmwareDat", 1048576, warningFor("1048576", "LoadFirmwareDat")},
                       WarningCase{"x", -5, warningFor("-5", "x")},
                       WarningCase{"", 0, warningFor("0", "")},
-                      WarningCase{nullptr, 7, warningFor("7", "")}));
+                      WarningCase{nullptr, 7, warningFor("7", "")}),
+    [](const auto& info) {
+      const char* caller = info.param.caller;
+      return std::string(caller == nullptr ? "NullCaller" : *caller ? caller : "EmptyCaller") + "Size" +
+             (info.param.size < 0 ? "Minus" + std::to_string(-info.param.size) : std::to_string(info.param.size));
+    });
 
 TEST_F(DiagnosticsTest, SuccessfulAllocationWritesNothing) {
   pts::setOpenable(only({0}));
@@ -142,7 +147,8 @@ TEST_P(PrintNetTest, TextGoesOutWithItsTerminatingZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, PrintNetTest,
-                         ::testing::Values(PrintCase{"hello\n", 0}, PrintCase{"", 5}, PrintCase{"last one", 19}));
+                         ::testing::Values(PrintCase{"hello\n", 0}, PrintCase{"", 5}, PrintCase{"last one", 19}),
+                         [](const auto& info) { return "Terminal" + std::to_string(info.param.terminal); });
 
 }  // namespace
 }  // namespace quarnel::test

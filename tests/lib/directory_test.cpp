@@ -159,7 +159,10 @@ TEST_P(LearntSuccessTest, WhateverThePlatformAnswersOnSuccessCountsAsSuccess) {
 
 INSTANTIATE_TEST_SUITE_P(Values, LearntSuccessTest,
                          ::testing::Values(ReturnValues{1, 0}, ReturnValues{0, 1},
-                                           ReturnValues{0x55, 0xFFFFFFFF}, ReturnValues{0xFFFFFFFF, 2}));
+                                           ReturnValues{0x55, 0xFFFFFFFF}, ReturnValues{0xFFFFFFFF, 2}),
+                         [](const auto& info) {
+                           return "Success" + hex(info.param.success) + "Failure" + hex(info.param.failure);
+                         });
 
 TEST_F(DirectoryTest, FailedPathIsRetriedInUtf8) {
   platform.disk.addDirectory("/Caf\xC3\xA9 au lait");
@@ -264,7 +267,8 @@ INSTANTIATE_TEST_SUITE_P(Bytes, CharToUtf8Test,
                          ::testing::Values(CharCase{0x41, 0x41}, CharCase{0x00, 0x00}, CharCase{0x7F, 0x7F},
                                            CharCase{0xA0, 0xC2A0}, CharCase{0x80, 0xC280},
                                            CharCase{0xBF, 0xC2BF}, CharCase{0xC0, 0xC380},
-                                           CharCase{0xE9, 0xC3A9}, CharCase{0xFF, 0xC3BF}));
+                                           CharCase{0xE9, 0xC3A9}, CharCase{0xFF, 0xC3BF}),
+                         [](const auto& info) { return "Byte" + hex(info.param.byte); });
 
 TEST_F(DirectoryTest, CharToUtf8OfNullIsZero) {
   EXPECT_EQ(fn<uint16_t(const char*)>("CharToUTF8")(nullptr), 0);

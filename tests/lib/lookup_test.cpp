@@ -49,7 +49,8 @@ TEST_P(SystemIdTest, GetSysIDKeepsOnlyTheLow16Bits) {
 
 INSTANTIATE_TEST_SUITE_P(Words, SystemIdTest,
                          ::testing::Values(SystemIdCase{22120, 22120}, SystemIdCase{0xABCD5668, 0x5668},
-                                           SystemIdCase{0xFFFF0000, 0}, SystemIdCase{0x0001FFFF, 0xFFFF}));
+                                           SystemIdCase{0xFFFF0000, 0}, SystemIdCase{0x0001FFFF, 0xFFFF}),
+                         [](const auto& info) { return "Reported" + hex(info.param.reported); });
 
 TEST_F(LookupTest, GetSysIDAsksThePlatformAnewOnEveryCall) {
   platform.systemId = 1000;

@@ -1,5 +1,3 @@
-#include <stddef.h>
-
 #include "../frame/firmware.h"
 #include "taplib.h"
 

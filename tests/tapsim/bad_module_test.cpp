@@ -69,6 +69,12 @@ const BadFile kBadFiles[] = {
      [](const Sandbox& s) { return writeFile(s, "notes.tap", std::string(40, 'x') + "\nnot a module at all\n"); },
      {"notes.tap", "ELF"}},
     {"folder", [](const Sandbox& s) { fs::create_directory(s / "dir.tap"); return s / "dir.tap"; }, {"dir.tap"}},
+    {"truncated",
+     [](const Sandbox& s) {
+       const std::string whole = readText(testModule("quiet"));
+       return writeFile(s, "half.tap", whole.substr(0, whole.size() / 2));
+     },
+     {"half.tap"}},
     {"for_aarch64", [](const Sandbox& s) { return forMachine(s, EM_AARCH64); }, {"AArch64"}},
     {"for_i386", [](const Sandbox& s) { return forMachine(s, EM_386); }, {"Intel 386"}},
     {"without_records", [](const Sandbox&) { return testModule("no_records"); }, {"__tap_Header__", "missing"}},

@@ -10,7 +10,7 @@
 namespace tapsim_test {
 namespace {
 
-constexpr uint64_t kKeyEvent = 0x100, kNext = 0x10045, kQuit = 0x10017;
+constexpr uint64_t kKeyEvent = 0x100, kQuit = 0x10017;
 
 struct Box {
   uint64_t x, y, width, height, colour;
@@ -36,12 +36,13 @@ std::vector<Box> pageTwoBoxes() {
   return boxes;
 }
 
-class TracedRun : public testing::Test {
+// On models whose remote sends other codes the run must look the same.
+class TracedRun : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     const auto file = sandbox / "trace.jsonl";
-    const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "next quit", "--channel", "3,9", "--trace",
-                                                file.string(), QUARNEL_MODULE});
+    const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "next quit", "--model", GetParam(), "--channel",
+                                                "3,9", "--trace", file.string(), QUARNEL_MODULE});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     trace = readTrace(file);
     ASSERT_TRUE(trace.unreadable.empty()) << trace.unreadable.front();
@@ -49,10 +50,13 @@ class TracedRun : public testing::Test {
   }
 
   using Calls = std::vector<TraceCall>;
-  Calls::const_iterator keyEvent(uint64_t key) const {
-    return std::ranges::find_if(trace.calls, [key](const TraceCall& c) {
-      return c.call == "event" && c.args.size() == 3 && c.number(0) == kKeyEvent && c.number(1) == key;
-    });
+  // The script's keys in order: 0 is next, 1 is quit.
+  Calls::const_iterator keyEvent(size_t index) const {
+    auto at = trace.calls.cbegin();
+    for (size_t seen = 0;; ++seen, ++at) {
+      at = find(at, "event");
+      if (at == trace.calls.end() || seen == index) return at;
+    }
   }
   Calls::const_iterator find(Calls::const_iterator from, const std::string& name) const {
     return std::find_if(from, trace.calls.cend(), [&](const TraceCall& c) { return c.call == name; });
@@ -67,11 +71,13 @@ class TracedRun : public testing::Test {
   Trace trace;
 };
 
-TEST_F(TracedRun, NextKeyIsFollowedByPageTwoFillsAndExactlyOneSync) {
-  const auto next = keyEvent(kNext), quit = keyEvent(kQuit);
+TEST_P(TracedRun, NextKeyIsFollowedByPageTwoFillsAndExactlyOneSync) {
+  const auto next = keyEvent(0), quit = keyEvent(1);
   ASSERT_NE(next, trace.calls.end());
   ASSERT_NE(quit, trace.calls.end());
   ASSERT_LT(next, quit);
+  EXPECT_EQ(next->number(0), kKeyEvent);
+  EXPECT_EQ(quit->number(1), kQuit);
   const auto created = find(trace.calls.begin(), "TAP_Osd_Create");
   ASSERT_LT(created, next);
   const uint64_t region = created->resultNumber();
@@ -89,8 +95,8 @@ TEST_F(TracedRun, NextKeyIsFollowedByPageTwoFillsAndExactlyOneSync) {
   EXPECT_TRUE(between(sync, quit, "TAP_Osd_FillBox").empty()) << "drawing after the sync stays unseen";
 }
 
-TEST_F(TracedRun, QuitDeletesTheRegionThenStartsTheSavedChannel) {
-  const auto quit = keyEvent(kQuit);
+TEST_P(TracedRun, QuitDeletesTheRegionThenStartsTheSavedChannel) {
+  const auto quit = keyEvent(1);
   ASSERT_NE(quit, trace.calls.end());
   const auto saved = find(trace.calls.begin(), "TAP_Channel_GetCurrent");
   ASSERT_LT(saved, quit);
@@ -112,14 +118,18 @@ TEST_F(TracedRun, QuitDeletesTheRegionThenStartsTheSavedChannel) {
   EXPECT_EQ(between(trace.calls.begin(), end, "TAP_Osd_Delete").size(), 1u);
 }
 
-TEST_F(TracedRun, HandlerResultsSayPassOnForNextAndConsumedForQuit) {
+TEST_P(TracedRun, HandlerResultsSayPassOnForNextAndConsumedForQuit) {
   const auto results = between(trace.calls.begin(), trace.calls.end(), "event_result");
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_EQ(results[0].number(1), kNext);
+  EXPECT_EQ(results[0].number(1), keyEvent(0)->number(1));
   EXPECT_NE(results[0].resultNumber(), 0u);
   EXPECT_EQ(results[1].number(1), kQuit);
   EXPECT_EQ(results[1].resultNumber(), 0u);
 }
+
+// 22010: plain remote; 22120: a listed model; 42561: remote type 2 in the database.
+INSTANTIATE_TEST_SUITE_P(Models, TracedRun, testing::Values("22010", "22120", "42561"),
+                         [](const auto& info) { return std::string("model_") + info.param; });
 
 TEST(TraceLine, ReadsEscapesNumbersAndMissingResults) {
   const auto call = parseTraceLine(R"({"call":"TAP_SPrint","args":["0x7f","%i\u0025\"\\",12,null,-3],"result":2})");

@@ -90,16 +90,24 @@ INSTANTIATE_TEST_SUITE_P(Files, BadModuleFile, testing::ValuesIn(kBadFiles),
                          [](const auto& info) { return info.param.name; });
 
 // The receiver itself, started without the front end's check, refuses a
-// module made for another receiver just the same.
-TEST(ReceiverProcess, RefusesAForeignHeaderOnItsOwn) {
+// module that is not made for it just the same.
+class ReceiverRefuses : public testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(ReceiverRefuses, ModuleWithoutThisReceiversHeader) {
+  const auto [module, named] = GetParam();
   Sandbox sandbox;
   fs::create_directories(sandbox / "disk");
-  Process receiver(sandbox, {TAPSIM_RUN, "--disk", (sandbox / "disk").string(), testModule("foreign_header").string()});
+  Process receiver(sandbox, {TAPSIM_RUN, "--disk", (sandbox / "disk").string(), testModule(module).string()});
   const Outcome outcome = receiver.wait();
   EXPECT_EQ(outcome.exitCode, kBadModule) << outcome.out << outcome.err;
   ASSERT_EQ(outcome.errLines().size(), 1u) << outcome.err;
-  EXPECT_TRUE(contains(outcome.err, "TFAPMIPS")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, named)) << outcome.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Receiver, ReceiverRefuses,
+                         testing::Values(std::pair{"foreign_header", "TFAPMIPS"},
+                                         std::pair{"no_records", "no header record"}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 struct Crash {
   std::string module;

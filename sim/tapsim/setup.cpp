@@ -65,8 +65,8 @@ std::vector<uint8_t> readSmallFile(const std::filesystem::path& file) {
 
 // The receiver build (mipsel runner and its sysroot); TAPSIM_MIPSEL_DIR names another.
 std::filesystem::path mipselDirectory() {
-  if (const char* dir = std::getenv("TAPSIM_MIPSEL_DIR"); dir != nullptr && *dir != '\0') return dir;
-  return QUARNEL_MIPSEL_DIR;
+  const char* dir = std::getenv("TAPSIM_MIPSEL_DIR");
+  return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
 }
 
 std::filesystem::path findProgram(std::string_view name) {
@@ -105,8 +105,9 @@ bool callsAllProvided(const tapelf::ModuleReport& module, const std::filesystem:
   for (const auto& symbol : module.undefined) {
     const bool entryWord = symbol.name.starts_with("TAP_");
     if (entryWord ? platform.contains(symbol.name) : system.contains(symbol.name)) continue;
-    error = entryWord ? "the module calls " + symbol.name + ", which the simulated platform does not provide"
-                      : "the module needs " + symbol.name + ", which the simulated receiver's libraries do not provide";
+    error = entryWord
+                ? "the module calls " + symbol.name + ", which the simulated platform does not provide"
+                : "the module needs " + symbol.name + ", which no library of the simulated receiver provides";
     return false;
   }
   return true;
@@ -118,7 +119,8 @@ bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesyst
                        std::string& error) {
   std::error_code ec;
   if (!path.is_absolute() || !std::filesystem::exists(sysroot / path.relative_path(), ec)) return false;
-  error = path.string() + " cannot be used with a MIPS module: the sysroot " + sysroot.string() + " has the same path";
+  error = path.string() + " cannot be used with a MIPS module: the sysroot " + sysroot.string() +
+          " has the same path";
   return true;
 }
 
@@ -127,7 +129,8 @@ std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const 
   const auto dir = mipselDirectory();
   const auto runner = dir / "sim" / "tapsim-run", sysroot = dir / "sysroot";
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(runner, ec) || !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
+  if (!std::filesystem::is_regular_file(runner, ec) ||
+      !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
     error = "no mipsel simulator in " + dir.string() +
             " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)";
     return {};
@@ -144,7 +147,8 @@ std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const 
   for (const auto& path : hostPaths)
     if (shadowedBySysroot(sysroot, path, error)) return {};
   // The PC's preloads and library paths hold PC libraries; the receiver's loader must not see them.
-  return {qemu.string(), "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH", "-L", sysroot.string(), runner.string()};
+  return {qemu.string(), "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH",
+          "-L", sysroot.string(), runner.string()};
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdio>
+
+#include "front/png.h"
 
 namespace tapsim {
 namespace {
@@ -12,6 +15,19 @@ constexpr auto kScriptPace = std::chrono::milliseconds(400);
 
 std::string remoteName(const Remote& remote) {
   return remote.sendsTranslatedCodes() ? "remote type 2 codes" : "standard remote";
+}
+
+bool saveCapture(Window& window, const std::filesystem::path& folder, size_t number, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  const Image shown = window.capture();
+  if (shown.argb.empty()) {
+    error = "cannot read back what the window shows";
+    return false;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "window-%03zu.png", number);
+  return writePng(folder / name, shown.argb, shown.width, shown.height, error);
 }
 
 }  // namespace
@@ -34,7 +50,8 @@ std::string windowKeysHelp() {
 }
 
 int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,
-                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs) {
+                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs,
+                const std::filesystem::path& captures) {
   using Clock = std::chrono::steady_clock;
   size_t scripted = 0;
   auto nextScripted = Clock::now() + kScriptPace;
@@ -55,6 +72,10 @@ int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,
       }
       window.present(frame);
       window.setTitle(windowTitle(remote, page));
+      if (!captures.empty() && !saveCapture(window, captures, outputs.count(), error)) {
+        std::fprintf(stderr, "tapsim: %s\n", error.c_str());
+        return 1;
+      }
     }
     if (script && scripted < script->size() && Clock::now() >= nextScripted) {
       receiver.sendKey(remote.code((*script)[scripted++]));

@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ std::string windowKeysHelp();
 // Shows every synced screen in the window and sends what the person presses
 // (after the script's keys, if any) to the receiver, until the run ends.
 int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,
-                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs);
+                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs,
+                const std::filesystem::path& captures);
 
 }  // namespace tapsim

@@ -84,7 +84,7 @@ int run(const FrontOptions& options) {
   }
   int front = kOk;
   if (window) {
-    front = runInWindow(*receiver, *window, remote, options.keys, outputs);
+    front = runInWindow(*receiver, *window, remote, options.keys, outputs, options.windowCaptures);
   } else {
     feedScript(*receiver, remote, options.keys.value_or(std::vector<RemotePress>{}));
     front = runHeadless(*receiver, outputs);

@@ -34,6 +34,8 @@ Keys and screen:
                          keyboard; headless runs then have no keys at all.
   --headless             never open a window, even when a display exists
   --snapshots DIR        write every synced screen as DIR/screen-NNN.png
+  --window-captures DIR  write what the window shows after each screen as
+                         DIR/window-NNN.png (read back from the window)
   --contact-sheet FILE   write all synced screens in one numbered PNG
   --checksums FILE       write one checksum line per synced screen
   --trace FILE           write every platform call as a JSON line
@@ -92,6 +94,8 @@ ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptio
       if (!options.keys) return ParseResult::Error;
     } else if (arg == "--snapshots") {
       options.snapshots = value;
+    } else if (arg == "--window-captures") {
+      options.windowCaptures = value;
     } else if (arg == "--contact-sheet") {
       options.contactSheet = value;
     } else if (arg == "--checksums") {

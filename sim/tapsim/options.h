@@ -14,6 +14,7 @@ struct FrontOptions {
   std::filesystem::path module;
   std::optional<std::vector<RemotePress>> keys;  // absent: the person at the window presses them
   std::filesystem::path snapshots, contactSheet, checksums, disk;
+  std::filesystem::path windowCaptures;  // what the window showed, read back, one PNG per screen
   bool headless = false;
   bool keepDisk = false;
   uint32_t systemId = 22010;

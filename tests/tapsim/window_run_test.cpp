@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "front/png.h"
 #include "process.h"
 #include "xserver.h"
 
@@ -48,6 +49,22 @@ TEST_F(WindowRun, ScriptedKeysPageAndQuit) {
   EXPECT_TRUE(std::filesystem::exists(shots / "screen-002.png"));
   EXPECT_FALSE(std::filesystem::exists(shots / "screen-003.png"));
   EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+TEST_F(WindowRun, WhatTheWindowShowsMatchesEachSnapshot) {
+  const auto shots = sandbox / "shots", captures = sandbox / "captures";
+  const Outcome outcome = run({"--keys", "next next prev quit", "--snapshots", shots.string(), "--window-captures",
+                               captures.string(), QUARNEL_MODULE});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  for (const char* number : {"001", "002", "003", "004"}) {
+    std::string error;
+    const auto snapshot = tapsim::readPng(shots / ("screen-" + std::string(number) + ".png"), error);
+    const auto shown = tapsim::readPng(captures / ("window-" + std::string(number) + ".png"), error);
+    ASSERT_TRUE(snapshot && shown) << number << ": " << error;
+    EXPECT_EQ(shown->width, 720);
+    EXPECT_EQ(shown->height, 576);
+    EXPECT_TRUE(shown->argb == snapshot->argb) << "screen " << number << " differs in the window";
+  }
 }
 
 TEST_F(WindowRun, CrashInTheHandlerClosesTheWindowWithOneLineAndNoTempFiles) {

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 run() {  # run NAME MODULE [tapsim options...]
-  local name=$1 module=$2 out=$work/$1
+  local module=$2 out=$work/$1
   shift 2
   mkdir "$out"
   "$tapsim" --headless --keys "$keys" --checksums "$out/sums.txt" --snapshots "$out/shots" \

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -106,6 +107,10 @@ struct ClipCase {
   int64_t x, y, maxX;
 };
 
+void PrintTo(const ClipCase& clip, std::ostream* out) {
+  *out << clip.name << " (x " << clip.x << ", y " << clip.y << ", maxX " << clip.maxX << ")";
+}
+
 class FontClipping : public testing::TestWithParam<std::tuple<ClipCase, uint32_t>> {};
 
 constexpr std::string_view kClipText = "Ag%9";
@@ -153,6 +158,10 @@ struct OutsideCase {
   const char* name;
   int64_t x, y, maxX;
 };
+
+void PrintTo(const OutsideCase& where, std::ostream* out) {
+  *out << where.name << " (x " << where.x << ", y " << where.y << ", maxX " << where.maxX << ")";
+}
 
 class FontOutside : public testing::TestWithParam<OutsideCase> {};
 

@@ -3,15 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
-
-extern char** environ;
 
 namespace tapsim {
 namespace {
@@ -73,22 +71,27 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    error = std::string("cannot start Xvfb: ") + std::strerror(spawned);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
     return nullptr;
+  }
+  if (pid == 0) {
+    // The server goes when the test does, even when the test crashes.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    const int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
+    dup2(quiet, STDERR_FILENO);
+    execvp("Xvfb", argv.data());
+    _exit(127);
   }
   writeEnd.reset();
   std::string number;
   if (!readDisplayNumber(readEnd.get(), number)) {
     stop(pid);
-    error = "Xvfb did not report a display";
+    error = "Xvfb did not start or did not report a display";
     return nullptr;
   }
   return std::unique_ptr<XServer>(new XServer(pid, ":" + number));

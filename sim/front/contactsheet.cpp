@@ -9,11 +9,11 @@ namespace tapsim {
 namespace {
 
 void fillRect(Canvas canvas, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) {
-  const int32_t left = std::max(x, 0), right = std::min(x + width, canvas.width);
-  const int32_t top = std::max(y, 0), bottom = std::min(y + height, canvas.height);
+  const int32_t left = std::clamp(x, 0, canvas.width), right = std::clamp(x + width, left, canvas.width);
+  const int32_t top = std::clamp(y, 0, canvas.height), bottom = std::clamp(y + height, top, canvas.height);
   for (int32_t row = top; row < bottom; ++row) {
     auto line = canvas.pixels.subspan(size_t(row) * size_t(canvas.width), size_t(canvas.width));
-    std::fill(line.begin() + left, line.begin() + std::max(left, right), colour);
+    std::fill(line.begin() + left, line.begin() + right, colour);
   }
 }
 

@@ -4,6 +4,6 @@
 #include "fault_address.h"
 
 extern "C" int32_t TAP_Main(void) {
-  *reinterpret_cast<volatile uint32_t*>(kFaultAddress) = 1;
+  *faultingWord() = 1;
   return 0;
 }

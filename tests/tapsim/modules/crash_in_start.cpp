@@ -4,5 +4,5 @@
 #include "fault_address.h"
 
 extern "C" __attribute__((visibility("protected"))) int32_t __TAP_Init_(TapEntryPoints*) {
-  return static_cast<int32_t>(*reinterpret_cast<volatile uint32_t*>(kFaultAddress));
+  return static_cast<int32_t>(*faultingWord());
 }

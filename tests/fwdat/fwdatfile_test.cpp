@@ -148,7 +148,7 @@ class ModelSpec : public testing::TestWithParam<SpecCase> {};
 
 TEST_P(ModelSpec, AcceptsOnlyIdColonRemoteInRange) {
   std::string error;
-  const auto model = fwdat::parseModelSpec(GetParam().text, error);
+  const auto model = fwdat::parseModelArgument(GetParam().text, error);
   ASSERT_EQ(model.has_value(), GetParam().ok) << GetParam().text;
   if (model)
     EXPECT_EQ(*model, GetParam().model);

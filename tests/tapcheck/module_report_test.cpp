@@ -65,12 +65,12 @@ TEST_F(PcModule, InitEntryOfTheDynamicSectionIsTheModulesInit) {
 }
 
 TEST_F(PcModule, RecordsAreReadInTheListedOrderWithTheirSizes) {
-  ASSERT_EQ(report().records.size(), tapelf::recordSpecs().size());
+  ASSERT_EQ(report().records.size(), tapelf::recordLayouts().size());
   for (std::size_t i = 0; i < report().records.size(); ++i) {
     const auto& record = report().records[i];
-    EXPECT_EQ(record.spec.symbol, tapelf::recordSpecs()[i].symbol);
-    EXPECT_TRUE(record.exported) << record.spec.symbol;
-    EXPECT_EQ(record.bytes.size(), record.spec.size) << record.spec.symbol;
+    EXPECT_EQ(record.layout.symbol, tapelf::recordLayouts()[i].symbol);
+    EXPECT_TRUE(record.exported) << record.layout.symbol;
+    EXPECT_EQ(record.bytes.size(), record.layout.size) << record.layout.symbol;
   }
 }
 

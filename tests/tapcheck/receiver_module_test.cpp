@@ -70,15 +70,15 @@ TEST_P(ModuleRecords, BuildDateIsInTheCompilersDateForm) {
 TEST_P(ModuleRecords, EachIsAloneInItsOwnReadOnlySectionAndZeroFilled) {
   const auto report = load(GetParam());
   for (const tapelf::Record& record : report.records) {
-    EXPECT_EQ(record.section, record.spec.section) << record.spec.symbol;
-    EXPECT_EQ(record.sectionSize, record.spec.size) << record.spec.symbol;
-    EXPECT_EQ(record.symbolSize, record.spec.size) << record.spec.symbol;
-    EXPECT_TRUE(record.readOnly) << record.spec.symbol;
-    if (!record.spec.text) continue;
+    EXPECT_EQ(record.section, record.layout.section) << record.layout.symbol;
+    EXPECT_EQ(record.sectionSize, record.layout.size) << record.layout.symbol;
+    EXPECT_EQ(record.symbolSize, record.layout.size) << record.layout.symbol;
+    EXPECT_TRUE(record.readOnly) << record.layout.symbol;
+    if (!record.layout.text) continue;
     const auto end = std::find(record.bytes.begin(), record.bytes.end(), 0);
-    ASSERT_NE(end, record.bytes.end()) << record.spec.symbol << " is not terminated";
+    ASSERT_NE(end, record.bytes.end()) << record.layout.symbol << " is not terminated";
     EXPECT_TRUE(std::all_of(end, record.bytes.end(), [](std::uint8_t b) { return b == 0; }))
-        << record.spec.symbol;
+        << record.layout.symbol;
   }
 }
 

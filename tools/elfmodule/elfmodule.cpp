@@ -276,11 +276,11 @@ class Reader {
   }
 
   std::string readRecords() {
-    for (const RecordSpec& spec : kRecords) {
+    for (const RecordLayout& layout : kRecords) {
       Record record;
-      record.spec = spec;
+      record.layout = layout;
       record.littleEndian = report_.littleEndian;
-      auto found = std::ranges::find(report_.exported, spec.symbol, &Symbol::name);
+      auto found = std::ranges::find(report_.exported, layout.symbol, &Symbol::name);
       if (found != report_.exported.end()) {
         record.exported = true;
         record.symbolSize = found->size;

@@ -16,7 +16,7 @@ namespace tapelf {
 // Which loader a module is judged for: the receiver, or the simulator on this PC.
 enum class Rules { receiver, pc };
 
-struct RecordSpec {
+struct RecordLayout {
   std::string_view section;
   std::string_view symbol;
   std::size_t size;
@@ -24,7 +24,7 @@ struct RecordSpec {
 };
 
 // The identification records, in the order the platform lists them.
-std::span<const RecordSpec> recordSpecs();
+std::span<const RecordLayout> recordLayouts();
 
 // The names a module may leave for the receiver to supply.
 std::span<const std::string_view> platformEntryWords();
@@ -32,7 +32,7 @@ std::span<const std::string_view> systemCalls();
 std::span<const std::string_view> receiverNeededLibraries();
 
 struct Record {
-  RecordSpec spec{};
+  RecordLayout layout{};
   bool littleEndian = true;  // the byte order of the file it came from
   bool exported = false;
   std::string section;            // the section that holds the symbol
@@ -71,7 +71,7 @@ struct ModuleReport {
   bool hasSysvHash = false;
   bool hasGnuHash = false;
   bool hasTextRelocations = false;
-  std::vector<Record> records;  // one per recordSpecs() entry, same order
+  std::vector<Record> records;  // one per recordLayouts() entry, same order
   std::vector<Symbol> exported;
   std::vector<Symbol> undefined;
 };

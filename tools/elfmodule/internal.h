@@ -11,13 +11,13 @@
 namespace tapelf::detail {
 
 inline constexpr std::array kRecords{
-    RecordSpec{"._tap_header", "__tap_Header__", 32, false},
-    RecordSpec{"._tap_id", "__tap_ud__", 4, false},
-    RecordSpec{"._tap_program_name", "__tap_program_name__", 64, true},
-    RecordSpec{"._tap_program_version", "__tap_program_version__", 64, true},
-    RecordSpec{"._tap_author_name", "__tap_author_name__", 64, true},
-    RecordSpec{"._tap_description", "__tap_description__", 128, true},
-    RecordSpec{"._tap_etcinfo", "__tap_etc_str__", 64, true},
+    RecordLayout{"._tap_header", "__tap_Header__", 32, false},
+    RecordLayout{"._tap_id", "__tap_ud__", 4, false},
+    RecordLayout{"._tap_program_name", "__tap_program_name__", 64, true},
+    RecordLayout{"._tap_program_version", "__tap_program_version__", 64, true},
+    RecordLayout{"._tap_author_name", "__tap_author_name__", 64, true},
+    RecordLayout{"._tap_description", "__tap_description__", 128, true},
+    RecordLayout{"._tap_etcinfo", "__tap_etc_str__", 64, true},
 };
 
 inline constexpr std::array<std::string_view, 22> kEntryWords{

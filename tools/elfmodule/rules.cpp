@@ -81,9 +81,9 @@ bool isBuildDate(std::string_view text) {
 void checkRecordContent(const Record& record, bool littleEndian,
                         std::vector<std::string>& found) {
   const auto& bytes = record.bytes;
-  const std::string name(record.spec.symbol);
-  if (bytes.size() != record.spec.size) return;  // size problems are reported on their own
-  if (record.spec.symbol == "__tap_Header__") {
+  const std::string name(record.layout.symbol);
+  if (bytes.size() != record.layout.size) return;  // size problems are reported on their own
+  if (record.layout.symbol == "__tap_Header__") {
     if (std::memcmp(bytes.data(), "TFAPMIPS", 8) != 0)
       found.push_back(name + " does not start with the 8 bytes \"TFAPMIPS\"");
     if (readWord(bytes, 8, littleEndian) != kHeaderValue)
@@ -92,7 +92,7 @@ void checkRecordContent(const Record& record, bool littleEndian,
     if (!std::all_of(bytes.begin() + 12, bytes.end(), [](std::uint8_t b) { return b == 0; }))
       found.push_back(name + " has nonzero bytes in its last 20 bytes");
   }
-  if (!record.spec.text) return;
+  if (!record.layout.text) return;
   const auto end = std::ranges::find(bytes, std::uint8_t{0});
   if (end == bytes.end()) {
     found.push_back(name + " is not terminated within its " + std::to_string(bytes.size()) +
@@ -101,7 +101,7 @@ void checkRecordContent(const Record& record, bool littleEndian,
   }
   if (!std::all_of(end, bytes.end(), [](std::uint8_t b) { return b == 0; }))
     found.push_back(name + " is not filled up with zero bytes after its text");
-  if (record.spec.symbol == "__tap_etc_str__" && !isBuildDate(recordText(record)))
+  if (record.layout.symbol == "__tap_etc_str__" && !isBuildDate(recordText(record)))
     found.push_back(name + " holds \"" + recordText(record) +
                     "\", not a build date like \"Dec  8 2026\"");
 }
@@ -109,25 +109,25 @@ void checkRecordContent(const Record& record, bool littleEndian,
 void checkRecords(const ModuleReport& report, bool receiverByteOrder,
                   std::vector<std::string>& found) {
   for (const Record& record : report.records) {
-    const std::string name(record.spec.symbol);
-    const std::string size = std::to_string(record.spec.size);
+    const std::string name(record.layout.symbol);
+    const std::string size = std::to_string(record.layout.size);
     if (!record.exported) {
       found.push_back("the record " + name + " is missing (not exported)");
       continue;
     }
-    if (record.symbolSize != record.spec.size)
+    if (record.symbolSize != record.layout.size)
       found.push_back("the record " + name + " is " + std::to_string(record.symbolSize) +
                       " bytes, it must be " + size);
-    if (record.section != record.spec.section)
+    if (record.section != record.layout.section)
       found.push_back("the record " + name + " is in section " +
                       (record.section.empty() ? std::string("(none)") : record.section) +
-                      ", it must be in " + std::string(record.spec.section));
-    else if (record.sectionSize != record.spec.size)
+                      ", it must be in " + std::string(record.layout.section));
+    else if (record.sectionSize != record.layout.size)
       found.push_back("section " + record.section + " is " + std::to_string(record.sectionSize) +
                       " bytes; it must hold the " + size + "-byte record alone");
     if (!record.readOnly && !record.section.empty())
       found.push_back("the record " + name + " is not in read-only data");
-    if (record.symbolSize == record.spec.size && record.bytes.size() != record.spec.size)
+    if (record.symbolSize == record.layout.size && record.bytes.size() != record.layout.size)
       found.push_back("the content of record " + name + " lies outside the file");
     checkRecordContent(record, receiverByteOrder || report.littleEndian, found);
   }
@@ -223,7 +223,7 @@ void checkPcIdentity(const ModuleReport& report, std::vector<std::string>& found
 
 }  // namespace
 
-std::span<const RecordSpec> recordSpecs() { return kRecords; }
+std::span<const RecordLayout> recordLayouts() { return kRecords; }
 std::span<const std::string_view> platformEntryWords() { return kEntryWords; }
 std::span<const std::string_view> systemCalls() { return kSystemCalls; }
 std::span<const std::string_view> receiverNeededLibraries() { return kReceiverNeeded; }

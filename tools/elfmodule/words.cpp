@@ -113,9 +113,9 @@ std::string recordText(const Record& record) {
 
 std::string describeRecord(const Record& record) {
   if (!record.exported) return "missing";
-  if (record.bytes.size() != record.spec.size) return "unreadable";
-  if (record.spec.text) return "\"" + recordText(record) + "\"";
-  if (record.spec.symbol == "__tap_ud__") return hex(readWord(record.bytes, 0, record.littleEndian));
+  if (record.bytes.size() != record.layout.size) return "unreadable";
+  if (record.layout.text) return "\"" + recordText(record) + "\"";
+  if (record.layout.symbol == "__tap_ud__") return hex(readWord(record.bytes, 0, record.littleEndian));
   std::string mark(record.bytes.begin(), record.bytes.begin() + 8);
   for (char& c : mark)
     if (c < 0x20 || c > 0x7E) c = '?';
@@ -129,7 +129,7 @@ const Symbol* findExported(const ModuleReport& report, std::string_view name) {
 
 const Record* findRecord(const ModuleReport& report, std::string_view symbol) {
   auto found = std::ranges::find_if(report.records, [symbol](const Record& record) {
-    return record.spec.symbol == symbol;
+    return record.layout.symbol == symbol;
   });
   return found != report.records.end() ? &*found : nullptr;
 }

@@ -44,7 +44,7 @@ int create(const std::vector<std::string_view>& args) {
     if (args[i] == "--model") {
       if (i + 1 == args.size()) return usageError("--model needs ID:REMOTE");
       std::string error;
-      const auto model = fwdat::parseModelSpec(args[++i], error);
+      const auto model = fwdat::parseModelArgument(args[++i], error);
       if (!model) return usageError(error);
       models.push_back(*model);
     } else if (args[i] == "--default-models") {

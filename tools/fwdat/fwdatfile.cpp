@@ -127,21 +127,21 @@ Contents parse(std::span<const uint8_t> bytes) {
   return out;
 }
 
-std::optional<ModelRecord> parseModelSpec(std::string_view spec, std::string& error) {
-  const size_t colon = spec.find(':');
+std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::string& error) {
+  const size_t colon = argument.find(':');
   if (colon == std::string_view::npos) {
-    error = "model '" + std::string(spec) + "' is not ID:REMOTE";
+    error = "model '" + std::string(argument) + "' is not ID:REMOTE";
     return std::nullopt;
   }
-  const auto id = parseInteger(spec.substr(0, colon));
+  const auto id = parseInteger(argument.substr(0, colon));
   if (!id || *id < 0 || *id > std::numeric_limits<uint16_t>::max()) {
-    error = "system id in '" + std::string(spec) + "' is not a number from 0 to 65535";
+    error = "system id in '" + std::string(argument) + "' is not a number from 0 to 65535";
     return std::nullopt;
   }
-  const auto remote = parseInteger(spec.substr(colon + 1));
+  const auto remote = parseInteger(argument.substr(colon + 1));
   if (!remote || *remote < std::numeric_limits<int32_t>::min() ||
       *remote > std::numeric_limits<int32_t>::max()) {
-    error = "remote type in '" + std::string(spec) + "' is not a 32-bit integer";
+    error = "remote type in '" + std::string(argument) + "' is not a 32-bit integer";
     return std::nullopt;
   }
   return ModelRecord{static_cast<uint16_t>(*id), static_cast<int32_t>(*remote)};

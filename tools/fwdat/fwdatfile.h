@@ -49,7 +49,7 @@ std::vector<uint8_t> build(std::span<const ModelRecord> models);
 Contents parse(std::span<const uint8_t> bytes);
 
 // "ID:REMOTE", e.g. "22120:1". On failure returns nothing and sets error.
-std::optional<ModelRecord> parseModelSpec(std::string_view spec, std::string& error);
+std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::string& error);
 
 // What the simulator's disk carries unless told otherwise: listed models that
 // are translated whatever their remote type, and unlisted ones of both types.

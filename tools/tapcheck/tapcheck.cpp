@@ -92,7 +92,7 @@ std::string padded(std::string_view text, std::size_t width, bool right = false)
 void printRecords(const tapelf::ModuleReport& report) {
   std::cout << "Records:\n";
   for (const tapelf::Record& record : report.records) {
-    std::cout << "  " << padded(record.spec.section, 22) << ' ' << padded(record.spec.symbol, 24)
+    std::cout << "  " << padded(record.layout.section, 22) << ' ' << padded(record.layout.symbol, 24)
               << ' ' << padded(std::to_string(record.symbolSize), 4, true) << " bytes  "
               << tapelf::describeRecord(record) << '\n';
   }

@@ -11,21 +11,14 @@
 
 #include "module_files.h"
 
+#include "tool_run.h"
+
 namespace {
+
+using quarnel::test::ToolRun;
 
 using namespace tapcheck_test;
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::size_t lineCount(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -33,33 +26,14 @@ std::size_t lineCount(const std::string& text) {
 
 class TapcheckTool : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tapcheck-test-" + std::to_string(::getpid()) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  ToolRun run(const std::string& args) const {
-    const std::string command = std::string(TAPCHECK_TOOL) + " " + args + " >" +
-                                (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
-    const int raw = std::system(command.c_str());
-    ToolRun result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = slurp(dir_ / "out");
-    result.err = slurp(dir_ / "err");
-    return result;
-  }
-
+  ToolRun run(const std::string& args) const { return scratch_.run(args); }
   std::string write(const std::string& name, const Bytes& bytes) const {
-    std::ofstream(dir_ / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return (dir_ / name).string();
+    return scratch_.write(name, bytes);
   }
+  std::string path(const std::string& name) const { return scratch_.path(name); }
 
  private:
-  fs::path dir_;
+  quarnel::test::ToolScratch scratch_{TAPCHECK_TOOL};
 };
 
 TEST_F(TapcheckTool, HelpDescribesUsageAndSucceeds) {

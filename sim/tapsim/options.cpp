@@ -58,6 +58,9 @@ The receiver:
   --watchdog S           give up when the module makes no platform call for
                          S seconds (default 20, 0 never)
 
+A receiver (MIPS) module runs under qemu-mipsel on the receiver build of the
+simulator (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another build of it.
+
 Window keys:
 )";
 }

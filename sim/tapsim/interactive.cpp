@@ -46,7 +46,7 @@ std::string windowKeysHelp() {
     key.resize(std::max<size_t>(key.size(), 21), ' ');
     text += "  " + key + "  " + std::string(binding.meaning) + "\n";
   }
-  return text + "  closing the window    the quit key\n";
+  return text + "  closing the window     the quit key\n";
 }
 
 int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,

@@ -66,7 +66,9 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
   Fd readEnd(fds[0]), writeEnd(fds[1]);
   fcntl(readEnd.get(), F_SETFD, FD_CLOEXEC);
   const std::string fd = std::to_string(writeEnd.get());
-  std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
+  // -noreset: an X server resets when its last client goes, and refuses
+  // connections meanwhile; tests open and close windows one after another.
+  std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -258,27 +258,23 @@ bool needsMode(int flags) {
 #endif
 }
 
+int modeFrom(int flags, va_list arguments) { return needsMode(flags) ? va_arg(arguments, int) : 0; }
+
 }  // namespace
 
 extern "C" int tapsimInterposedOpen(const char* path, int flags, ...) {
-  int mode = 0;
-  if (needsMode(flags)) {
-    va_list arguments;
-    va_start(arguments, flags);
-    mode = va_arg(arguments, int);
-    va_end(arguments);
-  }
+  va_list arguments;
+  va_start(arguments, flags);
+  const int mode = modeFrom(flags, arguments);
+  va_end(arguments);
   return tapsim::pts::openEither(tapsim::pts::realOpen(), path, flags, mode);
 }
 
 extern "C" int tapsimInterposedOpen64(const char* path, int flags, ...) {
-  int mode = 0;
-  if (needsMode(flags)) {
-    va_list arguments;
-    va_start(arguments, flags);
-    mode = va_arg(arguments, int);
-    va_end(arguments);
-  }
+  va_list arguments;
+  va_start(arguments, flags);
+  const int mode = modeFrom(flags, arguments);
+  va_end(arguments);
   return tapsim::pts::openEither(tapsim::pts::realOpen64(), path, flags, mode);
 }
 

@@ -33,16 +33,26 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-class PngWriteStructs {
+// libpng's struct pair for one direction, freed however the work ends.
+enum class Direction { Write, Read };
+
+template <Direction direction>
+class PngStructs {
  public:
-  explicit PngWriteStructs(PngFailure& failure)
-      : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning)),
+  explicit PngStructs(PngFailure& failure)
+      : png_(direction == Direction::Write
+                 ? png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning)
+                 : png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning)),
         info_(png_ ? png_create_info_struct(png_) : nullptr) {}
-  ~PngWriteStructs() {
-    if (png_ != nullptr) png_destroy_write_struct(&png_, &info_);
+  ~PngStructs() {
+    if (png_ == nullptr) return;
+    if constexpr (direction == Direction::Write)
+      png_destroy_write_struct(&png_, &info_);
+    else
+      png_destroy_read_struct(&png_, &info_, nullptr);
   }
-  PngWriteStructs(const PngWriteStructs&) = delete;
-  PngWriteStructs& operator=(const PngWriteStructs&) = delete;
+  PngStructs(const PngStructs&) = delete;
+  PngStructs& operator=(const PngStructs&) = delete;
   bool ready() const { return png_ != nullptr && info_ != nullptr; }
   png_structp png() const { return png_; }
   png_infop info() const { return info_; }
@@ -51,25 +61,8 @@ class PngWriteStructs {
   png_structp png_;
   png_infop info_;
 };
-
-class PngReadStructs {
- public:
-  explicit PngReadStructs(PngFailure& failure)
-      : png_(png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning)),
-        info_(png_ ? png_create_info_struct(png_) : nullptr) {}
-  ~PngReadStructs() {
-    if (png_ != nullptr) png_destroy_read_struct(&png_, &info_, nullptr);
-  }
-  PngReadStructs(const PngReadStructs&) = delete;
-  PngReadStructs& operator=(const PngReadStructs&) = delete;
-  bool ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() const { return png_; }
-  png_infop info() const { return info_; }
-
- private:
-  png_structp png_;
-  png_infop info_;
-};
+using PngWriteStructs = PngStructs<Direction::Write>;
+using PngReadStructs = PngStructs<Direction::Read>;
 
 std::string systemError() { return std::strerror(errno); }
 

@@ -213,10 +213,10 @@ std::size_t openDescriptors() { return descriptorsInUse.load(std::memory_order_a
 void reset() {
   std::lock_guard lock(mutex);
   for (const Descriptor& descriptor : state().descriptors) releaseNullDevice(descriptor.number);
-  state().descriptors.clear();
+  std::vector<Descriptor>().swap(state().descriptors);
   descriptorsInUse.store(0, std::memory_order_release);
   state().openable.reset();
-  for (std::string& text : state().written) text.clear();
+  for (std::string& text : state().written) std::string().swap(text);
   state().opens.fill(0);
 }
 

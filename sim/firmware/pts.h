@@ -25,7 +25,8 @@ int opens(int terminal);
 // Virtual descriptors handed out and not yet closed.
 std::size_t openDescriptors();
 
-// Back to the start: nothing opens, nothing is written, open descriptors are released.
+// Back to the start: nothing opens, nothing is written, open descriptors and
+// the memory behind the table are released (a run ends with nothing held).
 void reset();
 
 // The bytes as a person can read them: the zero byte as \0, line ends as \n,

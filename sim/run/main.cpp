@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -184,16 +185,16 @@ int run(const RunOptions& options) {
     writeAll(options.frameFd, header.data(), header.size());
     writeAll(options.frameFd, frame.data(), frame.size() * sizeof(uint32_t));
   };
-  std::FILE* trace = nullptr;
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> trace(nullptr, &std::fclose);
   if (!options.tracePath.empty()) {
-    trace = std::fopen(options.tracePath.c_str(), "w");
-    if (trace == nullptr) {
+    trace.reset(std::fopen(options.tracePath.c_str(), "w"));
+    if (!trace) {
       std::fprintf(stderr, "tapsim: cannot write the trace to %s: %s\n", options.tracePath.c_str(),
                    std::strerror(errno));
       return kUsage;
     }
   }
-  output.trace = trace;
+  output.trace = trace.get();
 
   Receiver receiver(options.receiver, output, keys);
   receiver.idleLimit = options.idleLimit;
@@ -228,7 +229,7 @@ int run(const RunOptions& options) {
   outcome.pseudoTerminals = terminalWrites();
   outcome.keyHandling = keyHandling(*module);
   printSummary(summarise(receiver, outcome));
-  if (trace) std::fclose(trace);
+  pts::reset();
   return kOk;
 }
 

@@ -19,7 +19,8 @@ void HandOut(uint8_t* buffer, FirmwareDatHeader** header, SysIdRecord** records,
   FirmwareDatHeader* head = reinterpret_cast<FirmwareDatHeader*>(buffer);
   if (header != nullptr) *header = head;
   if (records != nullptr) *records = reinterpret_cast<SysIdRecord*>(buffer + HEADER_SIZE);
-  if (rest != nullptr) *rest = buffer + HEADER_SIZE + RECORD_SIZE * head->recordCount;
+  const uint32_t end = HEADER_SIZE + RECORD_SIZE * head->recordCount;  // the count was checked against the length
+  if (rest != nullptr) *rest = buffer + end;
 }
 
 }  // namespace

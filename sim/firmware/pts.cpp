@@ -186,7 +186,7 @@ int openEither(OpenFunction real, const char* path, int flags, int mode) {
 
 }  // namespace
 
-void setOpenable(Terminals openable) {
+void setOpenable(const Terminals& openable) {
   std::lock_guard lock(mutex);
   state().openable = openable;
 }

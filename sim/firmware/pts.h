@@ -15,7 +15,7 @@ using Terminals = std::bitset<kTerminalCount>;
 
 // Which terminals open; the others fail as a missing device would. Until this
 // is called none opens, so nothing written goes anywhere.
-void setOpenable(Terminals openable);
+void setOpenable(const Terminals& openable);
 Terminals openable();
 
 // Every byte written to the terminal so far, in order; empty outside 0..19.

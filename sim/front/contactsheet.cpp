@@ -67,7 +67,8 @@ int64_t ContactSheet::rows() const {
 }
 
 int64_t ContactSheet::width() const {
-  return thumbnails_.empty() ? 0 : kGap + int64_t{columns()} * (thumbnailWidth_ + kGap);
+  if (thumbnails_.empty()) return 0;
+  return kGap + int64_t{columns()} * (thumbnailWidth_ + kGap);
 }
 
 int64_t ContactSheet::height() const { return thumbnails_.empty() ? 0 : rows() * bandHeight() + kGap; }

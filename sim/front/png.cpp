@@ -1,6 +1,6 @@
 #include "png.h"
 
-#include <png.h>
+#include <png.h>  // NOLINT(readability-duplicate-include): libpng's, not ours
 
 #include <algorithm>
 #include <cerrno>

@@ -66,6 +66,16 @@ uint32_t clampedLength(const fs::path& file) {
   return static_cast<uint32_t>(std::min<std::uintmax_t>(size, std::numeric_limits<uint32_t>::max()));
 }
 
+// The folder's canonical path; throws when it is missing or no folder.
+fs::path existingFolder(const fs::path& folder) {
+  std::error_code error;
+  fs::path canonical = fs::canonical(folder, error);
+  if (error) throw std::runtime_error("disk folder " + folder.string() + ": " + error.message());
+  if (!fs::is_directory(canonical, error))
+    throw std::runtime_error("disk folder " + folder.string() + ": not a directory");
+  return canonical;
+}
+
 }  // namespace
 
 DiskFolder DiskFolder::createDefault() {
@@ -99,12 +109,7 @@ void DiskFolder::remove() noexcept {
   fs::remove_all(path_, ignored);
 }
 
-VirtualDisk::VirtualDisk(const fs::path& root) {
-  std::error_code error;
-  root_ = fs::canonical(root, error);
-  if (error) throw std::runtime_error("disk folder " + root.string() + ": " + error.message());
-  if (!fs::is_directory(root_, error)) throw std::runtime_error("disk folder " + root.string() + ": not a directory");
-}
+VirtualDisk::VirtualDisk(const fs::path& root) : root_(existingFolder(root)) {}
 
 VirtualDisk::~VirtualDisk() = default;
 
@@ -212,6 +217,7 @@ std::vector<std::string> VirtualDisk::openFilePaths() const {
   }
   std::sort(open.begin(), open.end(), [](const TapFile* a, const TapFile* b) { return a->serial < b->serial; });
   std::vector<std::string> paths;
+  paths.reserve(open.size());
   for (const TapFile* file : open) paths.push_back(file->diskPath);
   return paths;
 }

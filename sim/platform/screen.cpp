@@ -76,7 +76,7 @@ bool Screen::putText(uint16_t handle, int64_t x, int64_t y, int64_t maxX, std::s
 }
 
 Frame Screen::compose(bool live, int32_t channel) const {
-  Frame frame = live ? livePicture(channel) : Frame(kScreenWidth * kScreenHeight, 0xFF000000u);
+  Frame frame = live ? livePicture(channel) : Frame(kScreenPixels, 0xFF000000u);
   for (const auto& [handle, region] : regions_) {
     const Span columns = clip(region.x, region.width, kScreenWidth);
     const Span rows = clip(region.y, region.height, kScreenHeight);
@@ -92,7 +92,7 @@ Frame Screen::compose(bool live, int32_t channel) const {
 }
 
 Frame livePicture(int32_t channel) {
-  Frame frame(kScreenWidth * kScreenHeight);
+  Frame frame(kScreenPixels);
   // A calm diagonal blend, so a picture left on screen is easy to tell from the OSD.
   for (int32_t row = 0; row < kScreenHeight; ++row) {
     for (int32_t column = 0; column < kScreenWidth; ++column) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string_view>
@@ -10,6 +11,7 @@ namespace tapsim {
 
 inline constexpr int32_t kScreenWidth = 720;
 inline constexpr int32_t kScreenHeight = 576;
+inline constexpr size_t kScreenPixels = size_t{kScreenWidth} * kScreenHeight;
 inline constexpr int32_t kMaxRegionSide = 4096;
 
 using Frame = std::vector<uint32_t>;  // kScreenWidth x kScreenHeight ARGB words

@@ -146,7 +146,7 @@ std::string terminalWrites() {
 // Whether the module's entry still holds its own handler, and which remote
 // type its support library settled on, where the module says so.
 std::string keyHandling(const LoadedModule& module) {
-  const auto entryHandler = reinterpret_cast<void*>(moduleEntry().handler);
+  auto* const entryHandler = reinterpret_cast<void*>(moduleEntry().handler);
   std::string line = "keys: ";
   if (entryHandler == reinterpret_cast<void*>(module.handler()))
     line += "the module's own handler takes them";

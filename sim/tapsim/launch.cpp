@@ -48,6 +48,7 @@ bool readLine(int fd, std::string& line) {
   dup2(frames, ReceiverProcess::kFrameFd);
   for (int fd = ReceiverProcess::kFrameFd + 1; fd < 64; ++fd) close(fd);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   execv(args[0], args.data());

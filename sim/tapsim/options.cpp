@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/runoptions.h"
@@ -14,9 +15,7 @@ constexpr std::array<std::string_view, 9> kReceiverOptions = {
     "--idle-timeout",     "--pts",     "--trace",    "--watchdog"};
 
 bool isReceiverOption(std::string_view name) {
-  for (const auto option : kReceiverOptions)
-    if (option == name) return true;
-  return false;
+  return std::ranges::find(kReceiverOptions, name) != kReceiverOptions.end();
 }
 
 }  // namespace
@@ -65,19 +64,55 @@ Window keys:
 )";
 }
 
+namespace {
+
+// Options that stand alone; false when arg is none of them.
+bool takeFlag(std::string_view arg, FrontOptions& options) {
+  if (arg == "--headless") return options.headless = true;
+  if (arg == "--keep-disk") return options.keepDisk = true;
+  return false;
+}
+
+bool takeValue(std::string_view arg, std::string_view value, FrontOptions& options, std::string& error) {
+  if (arg == "--keys") {
+    options.keys = parseKeyScript(value, error);
+    return options.keys.has_value();
+  }
+  if (arg == "--model") {
+    const auto id = parseNumber(value);
+    if (!id || *id > 0xFFFFFFFFu) {
+      error = "bad value for --model: " + std::string(value);
+      return false;
+    }
+    options.systemId = static_cast<uint32_t>(*id);
+  } else if (arg == "--snapshots") {
+    options.snapshots = value;
+  } else if (arg == "--window-captures") {
+    options.windowCaptures = value;
+  } else if (arg == "--contact-sheet") {
+    options.contactSheet = value;
+  } else if (arg == "--checksums") {
+    options.checksums = value;
+  } else if (arg == "--disk") {
+    options.disk = value;
+  } else if (isReceiverOption(arg)) {
+    options.passOn.emplace_back(arg);
+    options.passOn.emplace_back(value);
+  } else {
+    error = "unknown option " + std::string(arg) + " (see tapsim --help)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options,
                               std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
-    if (arg == "--headless") {
-      options.headless = true;
-      continue;
-    }
-    if (arg == "--keep-disk") {
-      options.keepDisk = true;
-      continue;
-    }
+    if (takeFlag(arg, options)) continue;
     if (!arg.starts_with("-")) {
       if (!options.module.empty()) {
         error = "only one module can run at a time (got " + options.module.string() + " and " +
@@ -91,34 +126,7 @@ ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptio
       error = "option " + std::string(arg) + " needs a value";
       return ParseResult::Error;
     }
-    const std::string_view value = args[++i];
-    if (arg == "--keys") {
-      options.keys = parseKeyScript(value, error);
-      if (!options.keys) return ParseResult::Error;
-    } else if (arg == "--snapshots") {
-      options.snapshots = value;
-    } else if (arg == "--window-captures") {
-      options.windowCaptures = value;
-    } else if (arg == "--contact-sheet") {
-      options.contactSheet = value;
-    } else if (arg == "--checksums") {
-      options.checksums = value;
-    } else if (arg == "--disk") {
-      options.disk = value;
-    } else if (arg == "--model") {
-      const auto id = parseNumber(value);
-      if (!id || *id > 0xFFFFFFFFu) {
-        error = "bad value for --model: " + std::string(value);
-        return ParseResult::Error;
-      }
-      options.systemId = static_cast<uint32_t>(*id);
-    } else if (isReceiverOption(arg)) {
-      options.passOn.emplace_back(arg);
-      options.passOn.emplace_back(value);
-    } else {
-      error = "unknown option " + std::string(arg) + " (see tapsim --help)";
-      return ParseResult::Error;
-    }
+    if (!takeValue(arg, args[++i], options, error)) return ParseResult::Error;
   }
   if (options.module.empty()) {
     error = "no module named (usage: tapsim [options] MODULE)";

@@ -34,7 +34,6 @@ class Outputs {
   size_t count_ = 0;
   ContactSheet sheet_;
   std::FILE* checksums_ = nullptr;
-  bool failed_ = false;
 };
 
 }  // namespace tapsim

@@ -74,7 +74,7 @@ std::filesystem::path findProgram(std::string_view name) {
   std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
   while (!dirs.empty()) {
     const size_t end = std::min(dirs.find(':'), dirs.size());
-    const std::filesystem::path candidate = std::filesystem::path(dirs.substr(0, end)) / name;
+    std::filesystem::path candidate = std::filesystem::path(dirs.substr(0, end)) / name;
     if (!candidate.parent_path().empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
     dirs.remove_prefix(std::min(end + 1, dirs.size()));
   }

@@ -32,7 +32,7 @@ struct ModuleLife {
     auto calls = screenCalls(platform.calls());
     const auto start = std::find_if(calls.begin(), calls.end(),
                                     [](const auto& c) { return c.starts_with("TAP_Channel_GetCurrent"); });
-    return {start, calls.end()};
+    return std::vector<std::string>(start, calls.end());  // a copy of the tail
   }
 };
 

@@ -61,7 +61,7 @@ class Disk : public ::testing::Test {
   }
 
   static fs::path makeLayout(const fs::path& base) {
-    const fs::path root = base / "disk";
+    fs::path root = base / "disk";
     const fs::path settings = root / "ProgramFiles" / "Settings";
     fs::create_directories(settings);
     fs::create_directories(root / "Caf\xE9");

@@ -40,7 +40,7 @@ class WindowTest : public testing::Test {
     ASSERT_TRUE(window_) << error;
   }
 
-  void pushKey(SDL_Keycode key) {
+  static void pushKey(SDL_Keycode key) {
     SDL_Event event{};
     event.type = SDL_KEYDOWN;
     event.key.state = SDL_PRESSED;

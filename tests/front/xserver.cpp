@@ -70,6 +70,7 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
   // connections meanwhile; tests open and close windows one after another.
   std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"};
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 

@@ -96,6 +96,7 @@ std::vector<uint32_t> pressAll(KeyTranslation& t, std::vector<uint32_t>& returne
   for (const auto& row : kTranslation) returned.push_back(t.press(kFlags | row.in));
   for (const uint32_t key : kUntouched) returned.push_back(t.press(kFlags | key));
   std::vector<uint32_t> seen;
+  seen.reserve(seenEvents.size());
   for (const auto& e : seenEvents) seen.push_back(e.param1);
   return seen;
 }

@@ -34,7 +34,7 @@ class DiagnosticsTest : public LibraryTest {
       if (line.starts_with("TAP_SPrint(\"/dev/pts/%d\")")) names.push_back(line.substr(line.find(" -> ") + 4));
     return names;
   }
-  std::string allWritten() const {
+  static std::string allWritten() {
     std::string text;
     for (int n = 0; n < pts::kTerminalCount; ++n) text += pts::written(n);
     return text;

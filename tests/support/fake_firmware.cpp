@@ -85,6 +85,6 @@ void FakeFirmware::setRecordPathNull() { record_.path = nullptr; }
 
 void FakeFirmware::setRecordNull() { table_[*currentIndex_].dirRecord = nullptr; }
 
-uint32_t FakeFirmware::decoyHandlerCalls() const { return decoyCalls; }
+uint32_t FakeFirmware::decoyHandlerCalls() { return decoyCalls; }
 
 }  // namespace quarnel::test

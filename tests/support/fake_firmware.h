@@ -53,7 +53,7 @@ class FakeFirmware {
   void setRecordPath(std::string_view fullPath);
   void setRecordPathNull();   // the record is there, its path is null
   void setRecordNull();       // the entry has no directory record
-  uint32_t decoyHandlerCalls() const;
+  static uint32_t decoyHandlerCalls();
 
  private:
   void follow(const std::string& directory);

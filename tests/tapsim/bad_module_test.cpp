@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 constexpr int kBadModule = 3, kCrashed = 5, kHung = 6;
 
 fs::path writeFile(const Sandbox& sandbox, const std::string& name, const std::string& bytes) {
-  const fs::path file = sandbox / name;
+  fs::path file = sandbox / name;
   std::ofstream(file, std::ios::binary) << bytes;
   return file;
 }

@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
 
 namespace tapsim_test {
 namespace fs = std::filesystem;
@@ -34,6 +33,7 @@ std::vector<std::string> environmentFor(const Sandbox& sandbox) {
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
+  result.reserve(strings.size() + 1);
   for (auto& s : strings) result.push_back(s.data());
   result.push_back(nullptr);
   return result;

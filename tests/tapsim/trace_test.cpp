@@ -61,7 +61,7 @@ class TracedRun : public testing::TestWithParam<const char*> {
   Calls::const_iterator find(Calls::const_iterator from, const std::string& name) const {
     return std::find_if(from, trace.calls.cend(), [&](const TraceCall& c) { return c.call == name; });
   }
-  std::vector<TraceCall> between(Calls::const_iterator from, Calls::const_iterator to, const std::string& name) const {
+  static std::vector<TraceCall> between(Calls::const_iterator from, Calls::const_iterator to, const std::string& name) {
     std::vector<TraceCall> found;
     std::copy_if(from, to, std::back_inserter(found), [&](const TraceCall& c) { return c.call == name; });
     return found;

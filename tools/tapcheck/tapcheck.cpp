@@ -66,6 +66,7 @@ void printList(std::string_view label, const std::vector<std::string>& items) {
 
 std::vector<std::string> sortedNames(const std::vector<tapelf::Symbol>& symbols) {
   std::vector<std::string> names;
+  names.reserve(symbols.size());
   for (const auto& symbol : symbols) names.push_back(symbol.name);
   std::ranges::sort(names);
   return names;

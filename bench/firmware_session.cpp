@@ -58,9 +58,9 @@ tapsim::ReceiverSettings settingsFor(const tapsim::DiskFolder& disk) {
 
 struct FirmwareSession::Parts {
   explicit Parts(FirmwareSession& owner)
-      : disk(preparedDisk()), receiver(settingsFor(disk), output(owner), keys) {}
+      : disk(preparedDisk()), receiver(settingsFor(disk), outputFor(owner), keys) {}
 
-  static tapsim::ReceiverOutput output(FirmwareSession& owner) {
+  static tapsim::ReceiverOutput outputFor(FirmwareSession& owner) {
     tapsim::ReceiverOutput out;
     out.onSync = [&owner](const tapsim::Frame& frame) {
       if (owner.onFrame) owner.onFrame(frame);

@@ -1,6 +1,7 @@
 #include "screen.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "font.h"
@@ -60,6 +61,11 @@ bool Screen::fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64
   if (region == nullptr) return false;
   const Span columns = clip(x, width, region->width);
   const Span rows = clip(y, height, region->height);
+  if (columns.begin == columns.end || rows.begin == rows.end) return true;
+  if (colour >> 24 != 0xFF)
+    region->opaque = false;
+  else if (columns.end - columns.begin == region->width && rows.end - rows.begin == region->height)
+    region->opaque = true;
   for (int64_t row = rows.begin; row < rows.end; ++row) {
     auto line = region->pixels.begin() + row * region->width;
     std::fill(line + columns.begin, line + columns.end, colour);
@@ -71,24 +77,52 @@ bool Screen::putText(uint16_t handle, int64_t x, int64_t y, int64_t maxX, std::s
                      uint32_t foreground, uint32_t background) {
   Region* region = find(handle);
   if (region == nullptr) return false;
+  // A background of alpha 0 leaves the pixels behind the text as they were.
+  const uint32_t backgroundAlpha = background >> 24;
+  if (foreground >> 24 != 0xFF || (backgroundAlpha != 0 && backgroundAlpha != 0xFF)) region->opaque = false;
   drawText(region->canvas(), x, y, maxX, text, foreground, background);
   return true;
 }
 
-Frame Screen::compose(bool live, int32_t channel) const {
-  Frame frame = live ? livePicture(channel) : Frame(kScreenPixels, 0xFF000000u);
-  for (const auto& [handle, region] : regions_) {
-    const Span columns = clip(region.x, region.width, kScreenWidth);
-    const Span rows = clip(region.y, region.height, kScreenHeight);
-    for (int64_t row = rows.begin; row < rows.end; ++row) {
-      for (int64_t column = columns.begin; column < columns.end; ++column) {
-        const uint32_t over = region.pixels[(row - region.y) * region.width + (column - region.x)];
-        uint32_t& under = frame[row * kScreenWidth + column];
-        under = blend(over, under);
-      }
+// An opaque region that is exactly the screen hides everything created before it.
+const Screen::Region* Screen::topmostOpaqueScreen() const {
+  const Region* found = nullptr;
+  for (const auto& [handle, region] : regions_)
+    if (region.opaque && region.isScreen()) found = &region;
+  return found;
+}
+
+void Screen::blendRegion(const Region& region) {
+  const Span columns = clip(region.x, region.width, kScreenWidth);
+  const Span rows = clip(region.y, region.height, kScreenHeight);
+  const int64_t count = columns.end - columns.begin;
+  for (int64_t row = rows.begin; row < rows.end; ++row) {
+    const uint32_t* source = region.pixels.data() + (row - region.y) * region.width + (columns.begin - region.x);
+    uint32_t* target = composed_.data() + row * kScreenWidth + columns.begin;
+    if (region.opaque) {
+      std::copy_n(source, count, target);
+      continue;
     }
+    for (int64_t i = 0; i < count; ++i) target[i] = blend(source[i], target[i]);
   }
-  return frame;
+}
+
+const Frame& Screen::compose(bool live, int32_t channel) {
+  const Region* base = topmostOpaqueScreen();
+  // The usual OSD, one opaque full-screen region on top, is the screen itself.
+  if (base != nullptr && base == &std::prev(regions_.end())->second) return base->pixels;
+  if (base != nullptr)
+    composed_ = base->pixels;
+  else if (live)
+    composed_ = livePicture(channel);
+  else
+    composed_.assign(kScreenPixels, 0xFF000000u);
+  bool above = base == nullptr;
+  for (const auto& [handle, region] : regions_) {
+    if (above) blendRegion(region);
+    above = above || &region == base;
+  }
+  return composed_;
 }
 
 Frame livePicture(int32_t channel) {

@@ -26,8 +26,9 @@ class Screen {
   bool putText(uint16_t handle, int64_t x, int64_t y, int64_t maxX, std::string_view text,
                uint32_t foreground, uint32_t background);
 
-  // What the viewer sees: the live layer (or black), then each region in creation order.
-  Frame compose(bool livePicture, int32_t channel) const;
+  // What the viewer sees: the live layer (or black), then each region in
+  // creation order. The frame stays valid until the screen next changes.
+  const Frame& compose(bool livePicture, int32_t channel);
   size_t regionCount() const { return regions_.size(); }
 
  private:
@@ -35,11 +36,16 @@ class Screen {
     int64_t x = 0, y = 0;
     int32_t width = 0, height = 0;
     std::vector<uint32_t> pixels;
+    bool opaque = false;  // every pixel's alpha is 0xFF, as far as what was drawn tells
     Canvas canvas() { return {pixels, width, height}; }
+    bool isScreen() const { return x == 0 && y == 0 && width == kScreenWidth && height == kScreenHeight; }
   };
   Region* find(uint16_t handle);
+  const Region* topmostOpaqueScreen() const;
+  void blendRegion(const Region& region);
   std::map<uint16_t, Region> regions_;  // ordered by handle, which is creation order
   uint16_t nextHandle_ = 1;
+  Frame composed_;
 };
 
 // The picture a channel shows while it plays: recognisable, and the same on every machine.

@@ -46,6 +46,7 @@ TraceLine& TraceLine::raw(const std::string& text) {
 TraceLine& TraceLine::arg(std::string_view text) { return out_ ? raw(jsonQuoted(text)) : *this; }
 
 TraceLine& TraceLine::pointer(const void* address) {
+  if (out_ == nullptr) return *this;
   return raw(address ? addressText(address) : std::string("null"));
 }
 

@@ -8,6 +8,8 @@
 namespace tapsim {
 
 // One JSON line per platform call: {"call":"TAP_Osd_FillBox","args":[1,0,0,720,576,4278190080],"result":1}
+// Without a trace file nothing is formatted: every platform call makes one,
+// and a ramp page makes thousands of calls.
 class TraceLine {
  public:
   TraceLine(std::FILE* out, std::string_view call);
@@ -20,12 +22,13 @@ class TraceLine {
   template <typename T>
     requires std::is_arithmetic_v<T>
   TraceLine& arg(T value) {
-    return raw(std::to_string(value));
+    return out_ ? raw(std::to_string(value)) : *this;
   }
   TraceLine& pointer(const void* address);
-  TraceLine& null() { return raw("null"); }
+  TraceLine& null() { return out_ ? raw("null") : *this; }
   template <typename T>
   T result(T value) {
+    if (out_ == nullptr) return value;
     if constexpr (std::is_pointer_v<T>)
       resultText_ = value ? addressText(value) : "null";
     else

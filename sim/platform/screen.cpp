@@ -66,8 +66,14 @@ bool Screen::fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64
     region->opaque = false;
   else if (columns.end - columns.begin == region->width && rows.end - rows.begin == region->height)
     region->opaque = true;
+  uint32_t* pixels = region->pixels.data();
+  // Boxes as wide as the region are one run of pixels, the common full-screen fill among them.
+  if (columns.end - columns.begin == region->width) {
+    std::fill(pixels + rows.begin * region->width, pixels + rows.end * region->width, colour);
+    return true;
+  }
   for (int64_t row = rows.begin; row < rows.end; ++row) {
-    auto line = region->pixels.begin() + row * region->width;
+    uint32_t* line = pixels + row * region->width;
     std::fill(line + columns.begin, line + columns.end, colour);
   }
   return true;

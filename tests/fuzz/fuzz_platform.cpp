@@ -22,6 +22,7 @@ constexpr const char* kDatabaseDirectory = "/ProgramFiles";
 constexpr const char* kDatabaseName = "FirmwareTMS.dat";
 // Bit 16 set: no record can match the whole word, so every record is walked.
 constexpr uint32_t kSystemIdWord = 0x10000u | 22120u;
+uint32_t systemIdWordNow = kSystemIdWord;
 
 struct Disk {
   std::vector<uint8_t> file;  // what Fread reads
@@ -32,6 +33,7 @@ struct Disk {
   std::string current = "/";
   std::string recordPath = "[disk0]/";
   TapDirRecord record{};
+  bool databasePresent = true;
   DiskCounters counters;
 };
 
@@ -53,7 +55,7 @@ bool isDirectory(const std::string& path) {
 }
 
 bool isDatabase(const char* name) {
-  return name != nullptr && disk.current == kDatabaseDirectory && std::strcmp(name, kDatabaseName) == 0;
+  return disk.databasePresent && name != nullptr && disk.current == kDatabaseDirectory && std::strcmp(name, kDatabaseName) == 0;
 }
 
 uint32_t changeDir(const char* path) {
@@ -102,7 +104,7 @@ int32_t memFree(void* block) {
   return 1;
 }
 
-uint32_t systemId() { return kSystemIdWord; }
+uint32_t systemId() { return systemIdWordNow; }
 uint32_t version() { return 0x1234; }
 
 int32_t sprint(char* buffer, const char* format, ...) {
@@ -146,15 +148,19 @@ void serveDatabase(std::span<const uint8_t> bytes, SecondLength second) {
   } else if (second == SecondLength::Shrunk) {
     disk.secondLength = disk.firstLength / 2;
   }
+  disk.databasePresent = true;
   disk.current = "/";
   followDirectory();
   disk.counters.opens = 0;
   disk.counters.changeDirs = 0;
 }
 
+void withdrawDatabase() { disk.databasePresent = false; }
+
 const DiskCounters& counters() { return disk.counters; }
 const std::string& currentDirectory() { return disk.current; }
-uint32_t systemIdWord() { return kSystemIdWord; }
+uint32_t systemIdWord() { return systemIdWordNow; }
+void setSystemIdWord(uint32_t word) { systemIdWordNow = word; }
 TapEventHandler moduleHandler() { return handleEvent; }
 
 }  // namespace quarnel::fuzz

@@ -1,7 +1,8 @@
-// A minimal, fast receiver for fuzzing the firmware database loader: a disk
-// with "/", "/ProgramFiles" and "/ProgramFiles/Settings", one database file
-// served from memory, and the firmware's task table. No call log, no strings
-// built per call: the fuzzer runs this hundreds of thousands of times.
+// A minimal, fast receiver for fuzzing the firmware database loader and the
+// key hook: a disk with "/", "/ProgramFiles" and "/ProgramFiles/Settings", one
+// database file served from memory, and the firmware's task table. No call
+// log, no strings built per call: the fuzzer runs this hundreds of thousands
+// of times.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +30,14 @@ void installPlatform();
 // directory back at "/".
 void serveDatabase(std::span<const uint8_t> bytes, SecondLength second);
 
+// Takes the database file off the disk until the next serveDatabase.
+void withdrawDatabase();
+
 const DiskCounters& counters();
 const std::string& currentDirectory();
+// TAP_GetSystemId's answer; it has a bit above 15 until set otherwise.
 uint32_t systemIdWord();
+void setSystemIdWord(uint32_t word);
 // The handler the module's task table entry holds before any hook.
 TapEventHandler moduleHandler();
 

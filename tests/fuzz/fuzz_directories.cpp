@@ -10,12 +10,15 @@
 //   H<text>  CharToUTF8 of every byte                     h  ... (null)
 //   R<path>  the firmware renames the record   N  no record   n  record, null path
 //   L<name>[\t<subdir>]  INILocateFile, without a tab the subdir is null   l  null name
+//   V<path>  the directory and all below it vanish from the disk (up to 4 do)
 // The disk takes any directory whose full path is valid UTF-8, has no '?' or
-// '*' and is at most 512 bytes; the firmware's record follows every change.
+// '*', is at most 512 bytes and has not vanished; the firmware's record
+// follows every change.
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "frame/firmware.h"
 #include "fuzz_input.h"
@@ -81,6 +84,7 @@ struct Receiver {
   TapDirRecord record{};
   bool recordAttached = true;
   std::set<std::string> files;
+  std::vector<std::string> vanished;
   uint32_t changeDirs = 0;
 };
 
@@ -91,10 +95,21 @@ std::string resolve(const std::string& from, std::string_view path) {
   return from == "/" ? "/" + std::string(path) : from + "/" + std::string(path);
 }
 
+bool underVanished(const std::string& full) {
+  for (const std::string& gone : receiver.vanished)
+    if (full == gone || (full.starts_with(gone) && (gone == "/" || full[gone.size()] == '/'))) return true;
+  return false;
+}
+
 bool diskAccepts(const std::string& from, std::string_view path) {
   if (path.empty()) return false;
   const std::string full = resolve(from, path);
-  return full.size() <= kLongestDiskPath && validUtf8(full) && full.find_first_of("?*") == std::string::npos;
+  return full.size() <= kLongestDiskPath && validUtf8(full) && full.find_first_of("?*") == std::string::npos &&
+         !underVanished(full);
+}
+
+void vanish(std::string_view path) {
+  if (receiver.vanished.size() < 4) receiver.vanished.push_back(resolve(receiver.current, path));
 }
 
 void nameRecord(std::string_view fullPath) {
@@ -236,7 +251,7 @@ void pushAndPop(Model& model) {
   const std::string before = receiver.current;
   const char* full = recordPath();
   const bool faithful = full != nullptr && std::string(kPrefix) + before == full &&
-                        before.size() < TAP_PATH_SIZE && model.depth < 15;
+                        before.size() < TAP_PATH_SIZE && !underVanished(before) && model.depth < 15;
   push(model);
   compareWithModel(model);
   pop(model);
@@ -275,7 +290,8 @@ void charToUtf8(std::string_view text) {
 void locate(Model& model, const char* name, const char* subdir) {
   const std::string before = receiver.current;
   const char* full = recordPath();
-  const bool faithful = full != nullptr && std::string(kPrefix) + before == full && before.size() < TAP_PATH_SIZE;
+  const bool faithful = full != nullptr && std::string(kPrefix) + before == full &&
+                        before.size() < TAP_PATH_SIZE && !underVanished(before);
   const int32_t found = INILocateFile(name, subdir);
   check(found == NotFound || found == CurrentDir || found == SettingsSubDir || found == SettingsDir ||
             found == ProgramFilesDir,
@@ -318,6 +334,7 @@ void call(Model& model, std::string_view line) {
       break;
     }
     case 'l': locate(model, nullptr, "Mine"); break;
+    case 'V': vanish(line.substr(1)); break;
     default: break;
   }
   compareWithModel(model);
@@ -330,6 +347,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   const auto input = quarnel::fuzz::lines(data, size, kMostCalls + 1);
   receiver.current = "/";
+  receiver.vanished.clear();
   attachRecord(true);
   nameRecord(input.empty() ? std::string_view() : input[0]);
   TAPDirStackDepth = -1;

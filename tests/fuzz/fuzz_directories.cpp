@@ -14,6 +14,7 @@
 // The disk takes any directory whose full path is valid UTF-8, has no '?' or
 // '*', is at most 512 bytes and has not vanished; the firmware's record
 // follows every change.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -96,9 +97,9 @@ std::string resolve(const std::string& from, std::string_view path) {
 }
 
 bool underVanished(const std::string& full) {
-  for (const std::string& gone : receiver.vanished)
-    if (full == gone || (full.starts_with(gone) && (gone == "/" || full[gone.size()] == '/'))) return true;
-  return false;
+  return std::ranges::any_of(receiver.vanished, [&full](const std::string& gone) {
+    return full == gone || (full.starts_with(gone) && (gone == "/" || full[gone.size()] == '/'));
+  });
 }
 
 bool diskAccepts(const std::string& from, std::string_view path) {
@@ -133,7 +134,7 @@ uint32_t changeDir(const char* path) {
 }
 
 int32_t exists(const char* name) {
-  return name != nullptr && name[0] != '\0' && receiver.files.count(resolve(receiver.current, name)) ? 1 : 0;
+  return name != nullptr && name[0] != '\0' && receiver.files.contains(resolve(receiver.current, name)) ? 1 : 0;
 }
 
 void installReceiver() {

@@ -42,7 +42,7 @@ TEST(FuzzSeedCorpus, BuiltSeedsPassTheHarnessChecks) {
   size_t start = 0;
   while (start <= list.size()) {
     const size_t bar = list.find('|', start);
-    const std::filesystem::path seed(list.substr(start, bar == std::string_view::npos ? list.npos : bar - start));
+    const std::filesystem::path seed(list.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
     if (std::filesystem::is_regular_file(seed)) replayWithCuts(readSeed(seed));
     else std::cout << "not built, skipped: " << seed << '\n';
     if (bar == std::string_view::npos) break;

@@ -1,6 +1,5 @@
 #include "firmware_session.h"
 
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,10 +40,8 @@ class SessionKeys : public tapsim::KeySource {
 // The disk tapsim gives a module by default: the folders and the firmware database.
 tapsim::DiskFolder preparedDisk() {
   auto folder = tapsim::DiskFolder::createDefault();
-  const auto bytes = fwdat::build(fwdat::defaultModels());
-  std::ofstream out(folder.path() / "ProgramFiles" / "Settings" / "FirmwareTMS.dat", std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write the firmware database into " + folder.path().string());
+  if (!fwdat::writeFile(folder.path() / "ProgramFiles" / "Settings" / "FirmwareTMS.dat", fwdat::defaultModels()))
+    throw std::runtime_error("cannot write the firmware database into " + folder.path().string());
   return folder;
 }
 

@@ -46,12 +46,10 @@ class FreshDisk : public RunDisk {
 };
 
 bool writeDefaultDatabase(const std::filesystem::path& root, std::string& error) {
-  const auto bytes = fwdat::build(fwdat::defaultModels());
   const auto file = root / "ProgramFiles" / "Settings" / kDatabaseName;
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) error = "cannot write " + file.string();
-  return static_cast<bool>(out);
+  if (fwdat::writeFile(file, fwdat::defaultModels())) return true;
+  error = "cannot write " + file.string();
+  return false;
 }
 
 std::vector<uint8_t> readSmallFile(const std::filesystem::path& file) {

@@ -59,11 +59,7 @@ int create(const std::vector<std::string_view>& args) {
     }
   }
   if (!out) return usageError("create needs an output file");
-  const std::vector<uint8_t> bytes = fwdat::build(models);
-  std::ofstream file(*out, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) return failure("cannot write '" + *out + "'");
+  if (!fwdat::writeFile(*out, models)) return failure("cannot write '" + *out + "'");
   return kOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <limits>
 #include <set>
 
@@ -148,5 +149,13 @@ std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::st
 }
 
 std::span<const ModelRecord> defaultModels() { return kDefaultModels; }
+
+bool writeFile(const std::filesystem::path& file, std::span<const ModelRecord> models) {
+  const std::vector<uint8_t> bytes = build(models);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
 
 }  // namespace fwdat

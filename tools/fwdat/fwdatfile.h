@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -44,6 +45,9 @@ struct Contents {
 // A file the module accepts: the header, then one record per model in the
 // given order; fields the module does not read are zero.
 std::vector<uint8_t> build(std::span<const ModelRecord> models);
+
+// Writes build(models) to the file, replacing it; false when it cannot be written whole.
+bool writeFile(const std::filesystem::path& file, std::span<const ModelRecord> models);
 
 // Reads any bytes at all; never reads past the span.
 Contents parse(std::span<const uint8_t> bytes);

@@ -1,18 +1,23 @@
-// The platform calls, as the firmware answers them: each entry word points at
-// one of these, which traces the call and hands it to the current receiver.
+// The entry words answered in the calling process: each converts the module's
+// arguments and hands the call to the platform logic.
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "../../frame/tap.h"
-#include "receiver.h"
-#include "trace.h"
+#include "calls.h"
+#include "inprocess.h"
+#include "tasktable.h"
 
 namespace tapsim {
 namespace {
 
-Receiver& rx() { return Receiver::current(); }
-TraceLine trace(const char* call) { return TraceLine(rx().output.trace, call); }
+InProcessBinding* current = nullptr;
+Receiver& rx() { return current->receiver; }
+uint64_t numberOf(const void* address) { return reinterpret_cast<uintptr_t>(address); }
 
 std::string formatted(const char* format, va_list args) {
   if (format == nullptr) return {};
@@ -26,68 +31,35 @@ std::string formatted(const char* format, va_list args) {
   return text;
 }
 
-TapRegion osdCreate(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t lut,
-                    uint32_t flags) {
-  auto t = trace("TAP_Osd_Create");
-  t.arg(x).arg(y).arg(width).arg(height).arg(lut).arg(flags);
-  return t.result(rx().screen.createRegion(x, y, width, height));
+TapRegion osdCreate(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t lut, uint32_t flags) {
+  return calls::osdCreate(rx(), x, y, width, height, lut, flags);
 }
-
-int32_t osdFillBox(TapRegion region, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
-                   TapColour colour) {
-  auto t = trace("TAP_Osd_FillBox");
-  t.arg(region).arg(x).arg(y).arg(width).arg(height).arg(colour);
-  return t.result(rx().screen.fillBox(region, x, y, width, height, colour) ? 0 : -1);
+int32_t osdFillBox(TapRegion region, uint32_t x, uint32_t y, uint32_t width, uint32_t height, TapColour colour) {
+  return calls::osdFillBox(rx(), region, x, y, width, height, colour);
 }
-
-int32_t osdPutS(TapRegion region, uint32_t x, uint32_t y, uint32_t maxX, const char* text,
-                TapColour foreground, TapColour background, uint32_t fontType, uint32_t fontSize,
-                uint32_t dotted, uint32_t align) {
-  auto t = trace("TAP_Osd_PutS");
-  t.arg(region).arg(x).arg(y).arg(maxX).arg(text).arg(foreground).arg(background);
-  t.arg(fontType).arg(fontSize).arg(dotted).arg(align);
-  if (text == nullptr) return t.result(-1);
-  return t.result(rx().screen.putText(region, x, y, maxX, text, foreground, background) ? 0 : -1);
+int32_t osdPutS(TapRegion region, uint32_t x, uint32_t y, uint32_t maxX, const char* text, TapColour foreground,
+                TapColour background, uint32_t fontType, uint32_t fontSize, uint32_t dotted, uint32_t align) {
+  return calls::osdPutS(rx(), region, x, y, maxX, text, foreground, background, fontType, fontSize, dotted,
+                        align);
 }
-
-int32_t osdSync() {
-  auto t = trace("TAP_Osd_Sync");
-  rx().sync();
-  return t.result(0);
-}
-
-int32_t osdDelete(TapRegion region) {
-  auto t = trace("TAP_Osd_Delete");
-  t.arg(region);
-  return t.result(rx().screen.deleteRegion(region) ? 0 : -1);
-}
+int32_t osdSync() { return calls::osdSync(rx(), 0); }
+int32_t osdDelete(TapRegion region) { return calls::osdDelete(rx(), region); }
 
 int32_t channelGetCurrent(int32_t* first, int32_t* second) {
-  auto t = trace("TAP_Channel_GetCurrent");
-  const auto [a, b] = rx().channels.current();
-  if (first != nullptr) *first = a;
-  if (second != nullptr) *second = b;
-  t.arg(a).arg(b);
-  return t.result(1);
+  const auto [a, b] = calls::channelGetCurrent(rx());
+  if (first != nullptr) *first = static_cast<int32_t>(a);
+  if (second != nullptr) *second = static_cast<int32_t>(b);
+  return 1;
 }
-
-int32_t channelStop(int32_t mainScreen) {
-  auto t = trace("TAP_Channel_Stop");
-  t.arg(mainScreen);
-  rx().channels.stop();
-  return t.result(1);
-}
-
+int32_t channelStop(int32_t mainScreen) { return calls::channelStop(rx(), static_cast<uint32_t>(mainScreen)); }
 int32_t channelStart(int32_t mainScreen, int32_t first, int32_t second) {
-  auto t = trace("TAP_Channel_Start");
-  t.arg(mainScreen).arg(first).arg(second);
-  rx().channels.start(first, second);
-  return t.result(1);
+  return calls::channelStart(rx(), static_cast<uint32_t>(mainScreen), static_cast<uint32_t>(first),
+                             static_cast<uint32_t>(second));
 }
 
 void systemProc() {
-  { auto t = trace("TAP_SystemProc"); }
-  rx().systemTurn();
+  calls::systemProc(rx());
+  current->systemTurn();
 }
 
 int32_t sprint(char* buffer, const char* format, ...) {
@@ -95,13 +67,9 @@ int32_t sprint(char* buffer, const char* format, ...) {
   va_start(args, format);
   const std::string text = formatted(format, args);
   va_end(args);
-  auto t = trace("TAP_SPrint");
-  t.pointer(buffer).arg(format).arg(text);
-  if (buffer == nullptr) return t.result(-1);
   // Unbounded like the receiver's: the caller promises the room.
-  std::copy(text.begin(), text.end(), buffer);
-  buffer[text.size()] = '\0';
-  return t.result(static_cast<int32_t>(text.size()));
+  if (buffer != nullptr) std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return calls::sprint(rx(), numberOf(buffer), format, text);
 }
 
 int32_t print(const char* format, ...) {
@@ -109,71 +77,41 @@ int32_t print(const char* format, ...) {
   va_start(args, format);
   const std::string text = formatted(format, args);
   va_end(args);
-  auto t = trace("TAP_Print");
-  t.arg(format).arg(text);
-  rx().console += text;
-  return t.result(static_cast<int32_t>(text.size()));
+  return calls::print(rx(), format, text);
 }
 
-void sleep(uint32_t duration) {
-  auto t = trace("TAP_Sleep");
-  t.arg(duration);
-}
+void sleep(uint32_t duration) { calls::sleep(rx(), duration); }
 
 void* memAlloc(uint32_t size) {
-  auto t = trace("TAP_MemAlloc");
-  t.arg(size);
-  return t.result(rx().memory.allocate(size));
+  void* block = size <= rx().memory.limit() ? std::malloc(size == 0 ? 1 : size) : nullptr;
+  if (calls::memAlloc(rx(), size, numberOf(block))) return block;
+  std::free(block);
+  return nullptr;
 }
 
 int32_t memFree(void* block) {
-  auto t = trace("TAP_MemFree");
-  t.pointer(block);
-  return t.result(rx().memory.release(block) ? 1 : 0);
+  if (!calls::memFree(rx(), numberOf(block))) return 0;
+  std::free(block);
+  return 1;
 }
 
-uint32_t getSystemId() { return trace("TAP_GetSystemId").result(rx().settings.systemId); }
-uint32_t getVersion() { return trace("TAP_GetVersion").result(rx().settings.firmwareVersion); }
-
-int32_t hddExist(const char* name) {
-  auto t = trace("TAP_Hdd_Exist");
-  t.arg(name);
-  return t.result(name != nullptr && rx().disk.exists(name) ? 1 : 0);
-}
-
+uint32_t getSystemId() { return calls::getSystemId(rx()); }
+uint32_t getVersion() { return calls::getVersion(rx()); }
+int32_t hddExist(const char* name) { return calls::hddExist(rx(), name); }
 TapFile* hddFopen(const char* name) {
-  auto t = trace("TAP_Hdd_Fopen");
-  t.arg(name);
-  return t.result(name != nullptr ? rx().disk.open(name) : nullptr);
+  return reinterpret_cast<TapFile*>(static_cast<uintptr_t>(calls::hddFopen(rx(), name)));
 }
-
-uint32_t hddFlen(TapFile* file) {
-  auto t = trace("TAP_Hdd_Flen");
-  t.pointer(file);
-  return t.result(rx().disk.length(file));
-}
+uint32_t hddFlen(TapFile* file) { return calls::hddFlen(rx(), numberOf(file)); }
 
 uint32_t hddFread(void* buffer, uint32_t blockSize, uint32_t count, TapFile* file) {
-  auto t = trace("TAP_Hdd_Fread");
-  t.pointer(buffer).arg(blockSize).arg(count).pointer(file);
-  return t.result(buffer != nullptr ? rx().disk.read(buffer, blockSize, count, file) : 0u);
+  std::vector<uint8_t> bytes;
+  const uint32_t result = calls::hddFread(rx(), numberOf(buffer), blockSize, count, numberOf(file), bytes);
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+  return result;
 }
 
-void hddFclose(TapFile* file) {
-  auto t = trace("TAP_Hdd_Fclose");
-  t.pointer(file);
-  rx().disk.close(file);
-}
-
-uint32_t hddChangeDir(const char* path) {
-  auto t = trace("TAP_Hdd_ChangeDir");
-  t.arg(path);
-  Receiver& receiver = rx();
-  if (path == nullptr) return t.result(receiver.settings.changeDirFailure);
-  return t.result(receiver.changeDir(path));
-}
-
-}  // namespace
+void hddFclose(TapFile* file) { calls::hddFclose(rx(), numberOf(file)); }
+uint32_t hddChangeDir(const char* path) { return current->changeDir(path); }
 
 void fillEntryWords() {
   TAP_Osd_Create = osdCreate;
@@ -198,6 +136,36 @@ void fillEntryWords() {
   TAP_Hdd_Fread = hddFread;
   TAP_Hdd_Fclose = hddFclose;
   TAP_Hdd_ChangeDir = hddChangeDir;
+}
+
+}  // namespace
+
+InProcessBinding::InProcessBinding(Receiver& r, KeySource& k) : receiver(r), keys(k) {
+  assert(current == nullptr);
+  current = this;
+  resetTaskTable();
+  setModuleDirectory(receiver.disk.currentDir());
+  fillEntryWords();
+}
+
+InProcessBinding::~InProcessBinding() { current = nullptr; }
+
+uint32_t InProcessBinding::changeDir(const char* path) {
+  const uint32_t result = calls::hddChangeDir(receiver, path);
+  if (path != nullptr && result == receiver.settings.changeDirSuccess)
+    setModuleDirectory(receiver.disk.currentDir());
+  return result;
+}
+
+void InProcessBinding::systemTurn() {
+  const auto key = keys.next();
+  if (!key) return;
+  // Whatever handler the module's entry holds now gets the key.
+  const TapEventHandler handler = moduleEntry().handler;
+  calls::event(receiver, TAP_EVENT_KEY, *key, 0);
+  if (handler == nullptr) return;
+  const uint32_t result = handler(TAP_EVENT_KEY, *key, 0);
+  calls::eventResult(receiver, TAP_EVENT_KEY, *key, 0, result);
 }
 
 }  // namespace tapsim

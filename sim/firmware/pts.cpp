@@ -1,5 +1,7 @@
 #include "pts.h"
 
+#include "../platform/visible.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -220,30 +222,7 @@ void reset() {
   state().opens.fill(0);
 }
 
-std::string visible(std::string_view bytes) {
-  constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  shown.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (byte) {
-      case '\0': shown += "\\0"; break;
-      case '\n': shown += "\\n"; break;
-      case '\r': shown += "\\r"; break;
-      case '\t': shown += "\\t"; break;
-      case '\\': shown += "\\\\"; break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          shown += "\\x";
-          shown += kHex[byte >> 4];
-          shown += kHex[byte & 0xF];
-        } else {
-          shown += c;
-        }
-    }
-  }
-  return shown;
-}
+std::string visible(std::string_view bytes) { return visibleBytes(bytes); }
 
 }  // namespace tapsim::pts
 

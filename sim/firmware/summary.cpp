@@ -1,9 +1,11 @@
 #include "summary.h"
 
+#include "../platform/visible.h"
+
 namespace tapsim {
 namespace {
 
-std::string channelText(std::pair<int32_t, int32_t> channel) {
+std::string channelText(std::pair<uint32_t, uint32_t> channel) {
   return std::to_string(channel.first) + "/" + std::to_string(channel.second);
 }
 
@@ -37,11 +39,27 @@ void resourceLines(const Receiver& receiver, Summary& summary) {
   summary.lines.push_back("regions left: " + std::to_string(receiver.screen.regionCount()));
   if (receiver.screen.regionCount() > 0)
     summary.problems.push_back(plural(receiver.screen.regionCount(), "OSD region") + " not deleted");
+  if (memory.refusedOverLimit() > 0)
+    summary.problems.push_back(plural(memory.refusedOverLimit(), "allocation") + " refused: over the memory limit of " +
+                               std::to_string(memory.limit()) + " bytes");
+  if (memory.failingAllocation() != 0 && !memory.injectionFired())
+    summary.problems.push_back("--fail-alloc " + std::to_string(memory.failingAllocation()) +
+                               " never fired: the module made only " + plural(memory.allocations(), "allocation"));
   if (receiver.disk.openFiles() > 0)
     summary.problems.push_back(plural(receiver.disk.openFiles(), "file") + " left open on the disk");
 }
 
 }  // namespace
+
+std::string terminalWrites(const Receiver& receiver) {
+  std::string text;
+  for (size_t n = 0; n < receiver.terminalText.size(); ++n) {
+    if (receiver.terminalText[n].empty()) continue;
+    if (!text.empty()) text += "; ";
+    text += "/dev/pts/" + std::to_string(n) + " got \"" + visibleBytes(receiver.terminalText[n]) + "\"";
+  }
+  return text;
+}
 
 std::string describeModule(const ModuleRecords& r) {
   std::string text = "module: " + (r.name.empty() ? std::string("(no name record)") : r.name);
@@ -60,6 +78,7 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
     summary.lines.push_back("module result: none, it had not returned");
   if (outcome.stalled)
     summary.problems.push_back("the keys ran out and the module is still waiting for more");
+  for (const auto& ending : outcome.endings) summary.problems.push_back(ending);
   summary.lines.push_back("screens synced: " + std::to_string(receiver.syncs) +
                           ", keys delivered: " + std::to_string(receiver.keysDelivered) + " on model " +
                           std::to_string(receiver.settings.systemId));
@@ -67,8 +86,8 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
   channelLines(receiver, summary);
   resourceLines(receiver, summary);
   if (!receiver.console.empty()) summary.lines.push_back("console: " + receiver.console);
-  if (!outcome.pseudoTerminals.empty())
-    summary.lines.push_back("pseudo-terminals: " + outcome.pseudoTerminals);
+  if (const std::string written = terminalWrites(receiver); !written.empty())
+    summary.lines.push_back("pseudo-terminals: " + written);
   return summary;
 }
 

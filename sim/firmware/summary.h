@@ -11,8 +11,8 @@ namespace tapsim {
 struct RunOutcome {
   std::optional<int32_t> moduleResult;  // empty while the module has not returned
   bool stalled = false;                 // keys ran out while the module waited for more
-  std::string pseudoTerminals;          // what the module wrote there, already made readable
   std::string keyHandling;              // who takes the keys, and the remote type
+  std::vector<std::string> endings;     // how the run ended otherwise, in words
 };
 
 // The lines a person reads at the end of a run; problems are the ones that
@@ -24,5 +24,7 @@ struct Summary {
 
 Summary summarise(const Receiver& receiver, const RunOutcome& outcome);
 std::string describeModule(const ModuleRecords& records);
+// What the module wrote to the pseudo-terminals, made readable; empty when nothing.
+std::string terminalWrites(const Receiver& receiver);
 
 }  // namespace tapsim

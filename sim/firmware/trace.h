@@ -25,6 +25,12 @@ class TraceLine {
     return out_ ? raw(std::to_string(value)) : *this;
   }
   TraceLine& pointer(const void* address);
+  // An address or handle in the module's memory, which may be another process's.
+  TraceLine& address(uint64_t value);
+  uint64_t resultAddress(uint64_t value) {
+    if (out_ != nullptr) resultText_ = value != 0 ? addressText(value) : "null";
+    return value;
+  }
   TraceLine& null() { return out_ ? raw("null") : *this; }
   template <typename T>
   T result(T value) {
@@ -39,6 +45,7 @@ class TraceLine {
  private:
   TraceLine& raw(const std::string& text);
   static std::string addressText(const void* address);
+  static std::string addressText(uint64_t address);
   std::FILE* out_;
   std::string line_;
   std::string resultText_;

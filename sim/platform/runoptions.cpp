@@ -20,14 +20,32 @@ std::optional<uint64_t> parseNumber(std::string_view text) {
 std::optional<std::bitset<kPseudoTerminals>> parseTerminalList(std::string_view text) {
   std::bitset<kPseudoTerminals> open;
   if (text == "none") return open;
-  while (!text.empty()) {
+  if (text.empty()) return std::nullopt;
+  // Every item a number: "0," and ",0" are both refused.
+  for (;;) {
     const size_t comma = text.find(',');
     const auto number = parseNumber(text.substr(0, comma));
     if (!number || *number >= kPseudoTerminals) return std::nullopt;
     open.set(*number);
-    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (comma == std::string_view::npos) return open;
+    text = text.substr(comma + 1);
   }
-  return open;
+}
+
+std::optional<uint64_t> parseSize(std::string_view text) {
+  uint64_t unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'K': unit = 1u << 10; break;
+      case 'M': unit = 1u << 20; break;
+      case 'G': unit = 1u << 30; break;
+      default: break;
+    }
+    if (unit != 1) text.remove_suffix(1);
+  }
+  const auto value = parseNumber(text);
+  if (!value || *value > std::numeric_limits<uint64_t>::max() / unit) return std::nullopt;
+  return *value * unit;
 }
 
 namespace {
@@ -43,23 +61,37 @@ bool setNumber(std::string_view text, T& target) {
 bool setChannel(std::string_view text, ReceiverSettings& settings) {
   const size_t comma = text.find(',');
   if (comma == std::string_view::npos) return false;
-  uint32_t first = 0, second = 0;
-  if (!setNumber(text.substr(0, comma), first) || !setNumber(text.substr(comma + 1), second)) return false;
-  settings.channelFirst = static_cast<int32_t>(first);
-  settings.channelSecond = static_cast<int32_t>(second);
-  return true;
+  // Two unsigned 32-bit words, as the platform hands them over.
+  return setNumber(text.substr(0, comma), settings.channelFirst) &&
+         setNumber(text.substr(comma + 1), settings.channelSecond);
 }
 
-bool setOption(std::string_view name, std::string_view value, RunOptions& options) {
+constexpr std::string_view kRunOptions[] = {"--model", "--firmware-version", "--channel", "--chdir-ok",
+                                            "--chdir-fail", "--fail-alloc", "--memory-limit", "--watchdog",
+                                            "--disk", "--trace", "--idle-timeout", "--pts"};
+
+}  // namespace
+
+bool isRunOption(std::string_view name) {
+  for (const std::string_view known : kRunOptions)
+    if (known == name) return true;
+  return false;
+}
+
+bool setRunOption(std::string_view name, std::string_view value, RunOptions& options) {
   ReceiverSettings& r = options.receiver;
-  if (name == "--frame-fd") return setNumber(value, options.frameFd);
-  if (name == "--key-fd") return setNumber(value, options.keyFd);
   if (name == "--model") return setNumber(value, r.systemId);
   if (name == "--firmware-version") return setNumber(value, r.firmwareVersion);
   if (name == "--channel") return setChannel(value, r);
   if (name == "--chdir-ok") return setNumber(value, r.changeDirSuccess);
   if (name == "--chdir-fail") return setNumber(value, r.changeDirFailure);
   if (name == "--fail-alloc") return setNumber(value, r.failingAllocation);
+  if (name == "--memory-limit") {
+    const auto size = parseSize(value);
+    if (!size || *size == 0 || *size > 0xFFFFFFFFu) return false;
+    r.memoryLimit = *size;
+    return true;
+  }
   if (name == "--watchdog") return setNumber(value, options.watchdogSeconds);
   if (name == "--disk") {
     r.diskRoot = value;
@@ -83,8 +115,6 @@ bool setOption(std::string_view name, std::string_view value, RunOptions& option
   return false;
 }
 
-}  // namespace
-
 std::optional<RunOptions> parseRunOptions(std::span<const std::string_view> args, std::string& error) {
   RunOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -101,7 +131,7 @@ std::optional<RunOptions> parseRunOptions(std::span<const std::string_view> args
       error = "option " + std::string(arg) + " needs a value";
       return std::nullopt;
     }
-    if (!setOption(arg, args[++i], options)) {
+    if (!isRunOption(arg) || !setRunOption(arg, args[++i], options)) {
       error = "bad value for " + std::string(arg) + ": " + std::string(args[i]);
       return std::nullopt;
     }

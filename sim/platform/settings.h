@@ -8,11 +8,12 @@ namespace tapsim {
 struct ReceiverSettings {
   uint32_t systemId = 22010;
   uint32_t firmwareVersion = 0x1234;
-  int32_t channelFirst = 0;
-  int32_t channelSecond = 7;
+  uint32_t channelFirst = 0;
+  uint32_t channelSecond = 7;
   uint32_t changeDirSuccess = 1;
   uint32_t changeDirFailure = 0;
   uint64_t failingAllocation = 0;  // 0: none fails
+  uint64_t memoryLimit = 16u << 20;  // what the module's blocks may hold together
   std::filesystem::path diskRoot;
 };
 

@@ -1,7 +1,5 @@
 #include "interactive.h"
 
-#include <poll.h>
-
 #include <chrono>
 #include <cstdio>
 
@@ -17,6 +15,8 @@ std::string remoteName(const Remote& remote) {
   return remote.sendsTranslatedCodes() ? "remote type 2 codes" : "standard remote";
 }
 
+}  // namespace
+
 bool saveCapture(Window& window, const std::filesystem::path& folder, size_t number, std::string& error) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -29,8 +29,6 @@ bool saveCapture(Window& window, const std::filesystem::path& folder, size_t num
   std::snprintf(name, sizeof name, "window-%03zu.png", number);
   return writePng(folder / name, shown.argb, shown.width, shown.height, error);
 }
-
-}  // namespace
 
 std::string windowTitle(const Remote& remote, uint32_t page) {
   std::string title = "tapsim";
@@ -49,43 +47,20 @@ std::string windowKeysHelp() {
   return text + "  closing the window     the quit key\n";
 }
 
-int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,
-                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs,
-                const std::filesystem::path& captures) {
+void runInWindow(Session& session, Window& window, const std::optional<std::vector<RemotePress>>& script,
+                 const std::function<bool()>& stopRequested) {
   using Clock = std::chrono::steady_clock;
   size_t scripted = 0;
   auto nextScripted = Clock::now() + kScriptPace;
-  bool quitSent = false;
-  Frame frame;
-  for (;;) {
-    pollfd frames{receiver.frameFd(), POLLIN, 0};
-    if (poll(&frames, 1, 15) > 0) {
-      uint32_t page = 0;
-      std::string error;
-      if (!receiver.readFrame(frame, page, error)) {
-        if (!error.empty()) std::fprintf(stderr, "tapsim: %s\n", error.c_str());
-        return error.empty() ? 0 : 1;
-      }
-      if (!outputs.add(frame, error)) {
-        std::fprintf(stderr, "tapsim: %s\n", error.c_str());
-        return 1;
-      }
-      window.present(frame);
-      window.setTitle(windowTitle(remote, page));
-      if (!captures.empty() && !saveCapture(window, captures, outputs.count(), error)) {
-        std::fprintf(stderr, "tapsim: %s\n", error.c_str());
-        return 1;
-      }
-    }
+  while (session.step(std::chrono::milliseconds(15))) {
+    if (stopRequested()) return;
     if (script && scripted < script->size() && Clock::now() >= nextScripted) {
-      receiver.sendKey(remote.code((*script)[scripted++]));
+      session.press((*script)[scripted++]);
       nextScripted = Clock::now() + kScriptPace;
     }
-    for (const RemotePress& press : window.poll(0)) receiver.sendKey(remote.code(press));
-    if (window.closed() && !quitSent) {
-      quitSent = true;  // closing the window was the quit key; the receiver ends the run
-      receiver.endKeys();
-    }
+    for (const RemotePress& press : window.poll(0)) session.press(press);
+    // Closing the window was the quit key; the run ends the way it ends without keys.
+    if (window.closed()) session.endKeys();
   }
 }
 

@@ -1,23 +1,26 @@
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "front/window.h"
-#include "launch.h"
-#include "outputs.h"
 #include "platform/remote.h"
+#include "platform/screen.h"
+#include "session.h"
 
 namespace tapsim {
 
 std::string windowTitle(const Remote& remote, uint32_t page);
 std::string windowKeysHelp();
 
-// Shows every synced screen in the window and sends what the person presses
-// (after the script's keys, if any) to the receiver, until the run ends.
-int runInWindow(ReceiverProcess& receiver, Window& window, const Remote& remote,
-                const std::optional<std::vector<RemotePress>>& script, Outputs& outputs,
-                const std::filesystem::path& captures);
+// Sends what the person presses (after the script's keys, if any) to the run
+// until it ends; screens reach the window as they are synced.
+void runInWindow(Session& session, Window& window, const std::optional<std::vector<RemotePress>>& script,
+                 const std::function<bool()>& stopRequested);
+
+// Saves what the window shows now as window-NNN.png in the folder.
+bool saveCapture(Window& window, const std::filesystem::path& folder, size_t number, std::string& error);
 
 }  // namespace tapsim

@@ -1,36 +1,59 @@
 // tapsim: runs a TAP module in a simulated receiver and shows or saves what it draws.
+// This process is the host: the platform, the screen, the disk and the
+// watchdog; the module runs beside a small board in a process of its own.
 #include <elf.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "elfmodule.h"
+#include "firmware/summary.h"
 #include "interactive.h"
-#include "launch.h"
 #include "options.h"
 #include "outputs.h"
+#include "session.h"
 #include "setup.h"
+#include "tracefile.h"
 
 namespace tapsim {
 namespace {
 
-enum Exit { kOk = 0, kUsage = 2, kBadModule = 3 };
+volatile sig_atomic_t requestedStop = 0;
 
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "tapsim: %s\n", message.c_str());
   return code;
 }
 
+// An interrupt, terminate or hang-up signal ends the run the ordinary way, so
+// that it tidies up after itself (the board, the fresh disk above all).
+void stopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = [](int signal) { requestedStop = signal; };
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+std::string describeFileError(const std::filesystem::path& file) {
+  std::error_code ec;
+  [[maybe_unused]] const auto status = std::filesystem::status(file, ec);
+  return ec ? ec.message() : "not found";
+}
+
 // The same reader as tapcheck: nothing reaches the loader that it refuses.
 std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& file, std::string& error) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) {
-    error = "no such module file: " + file.string();
+    error = ec && ec != std::errc::no_such_file_or_directory
+                ? "cannot open the module " + file.string() + ": " + describeFileError(file)
+                : "no such module file: " + file.string();
     return std::nullopt;
   }
   auto inspection = tapelf::inspect(file);
@@ -46,63 +69,105 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   return inspection.report;
 }
 
-void feedScript(ReceiverProcess& receiver, const Remote& remote, const std::vector<RemotePress>& keys) {
-  for (const RemotePress& press : keys) receiver.sendKey(remote.code(press));
-  receiver.endKeys();
+WireShared boardSettings(const RunOptions& run) {
+  WireShared settings{};
+  settings.systemId = run.receiver.systemId;
+  settings.firmwareVersion = run.receiver.firmwareVersion;
+  settings.openTerminals = static_cast<uint32_t>(run.openTerminals.to_ulong());
+  settings.staleDlerror = run.staleDlerror ? 1 : 0;
+  settings.memoryLimit = static_cast<uint32_t>(std::min<uint64_t>(run.receiver.memoryLimit, 0xFFFFFFFFu));
+  return settings;
 }
 
-int runHeadless(ReceiverProcess& receiver, Outputs& outputs) {
-  Frame frame;
-  uint32_t page = 0;
-  std::string error;
-  while (receiver.readFrame(frame, page, error))
-    if (!outputs.add(frame, error)) break;
-  if (!error.empty() && stopSignal() == 0) std::fprintf(stderr, "tapsim: %s\n", error.c_str());
-  return error.empty() ? kOk : 1;
+SessionLimits limitsOf(const RunOptions& run) {
+  SessionLimits limits;
+  limits.idleLimit = run.idleLimit;
+  limits.watchdog = std::chrono::seconds(run.watchdogSeconds);
+  return limits;
 }
 
-int run(const FrontOptions& options) {
+void printSummary(const Receiver& receiver, const Session& session) {
+  RunOutcome outcome;
+  outcome.moduleResult = session.moduleResult;
+  outcome.stalled = session.stalled;
+  outcome.keyHandling = session.keyHandling;
+  if (!session.verdict().empty()) outcome.endings.push_back(session.verdict());
+  const Summary summary = summarise(receiver, outcome);
+  for (const auto& line : summary.lines) std::printf("%s\n", line.c_str());
+  if (summary.problems.empty()) std::printf("problems: none\n");
+  for (const auto& problem : summary.problems) std::printf("problem: %s\n", problem.c_str());
+  std::fflush(stdout);
+}
+
+int run(FrontOptions& options) {
   std::string error;
   const auto report = checkModule(options.module, error);
-  if (!report) return fail(kBadModule, error);
+  if (!report) return fail(kRunBadModule, error);
+  for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   Outputs outputs(options);
-  if (!outputs.open(error)) return fail(kUsage, error);
+  if (!outputs.open(error)) return fail(kRunUsage, error);
+  TraceFile trace;
+  if (!options.run.tracePath.empty() && !trace.open(options.run.tracePath, error)) return fail(kRunUsage, error);
 
   auto disk = prepareDisk(options, error);
-  if (!disk) return fail(kUsage, error);
-  const Remote remote{options.systemId, remoteTypeOnDisk(disk->root(), options.systemId)};
-
-  auto command = receiverCommand(*report, options, disk->root(), error);
-  if (command.empty()) return fail(kBadModule, error);
-  auto receiver = ReceiverProcess::start(command, error);
-  if (!receiver) return fail(1, error);
+  if (!disk) return fail(kRunUsage, error);
+  options.run.receiver.diskRoot = disk->root();
+  const auto command = boardCommand(*report, options, error);
+  if (command.empty()) return fail(kRunBadModule, error);
 
   std::unique_ptr<Window> window;
+  std::string frontError;
+  ReceiverOutput output;
+  output.trace = trace.file();
+  std::unique_ptr<Session> session;
+  output.onSync = [&](const Frame& frame, uint32_t page) {
+    if (!frontError.empty()) return;
+    if (!outputs.add(frame, frontError)) return;
+    if (!window) return;
+    window->present(frame);
+    window->setTitle(windowTitle(session->remote(), page));
+    if (!options.windowCaptures.empty()) saveCapture(*window, options.windowCaptures, outputs.count(), frontError);
+  };
+  Receiver receiver(options.run.receiver, output);
+  receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
+  const Remote fallback{options.run.receiver.systemId,
+                        remoteTypeOnDisk(disk->root(), options.run.receiver.systemId, options.run.receiver.memoryLimit)};
+
+  auto board = BoardProcess::start(command, boardSettings(options.run), error);
+  if (!board) return fail(kRunFailed, error);
+  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options.run));
+  session->onLoaded = [](const ModuleRecords& records) {
+    std::printf("%s\n", describeModule(records).c_str());
+    std::fflush(stdout);
+  };
+
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
-    window = Window::open(windowTitle(remote, 0), error);
+    window = Window::open(windowTitle(fallback, 0), error);
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   }
-  int front = kOk;
+  const auto stopRequested = [&] { return requestedStop != 0 || !frontError.empty(); };
   if (window) {
-    front = runInWindow(*receiver, *window, remote, options.keys, outputs, options.windowCaptures);
+    runInWindow(*session, *window, options.keys, stopRequested);
   } else {
-    feedScript(*receiver, remote, options.keys.value_or(std::vector<RemotePress>{}));
-    front = runHeadless(*receiver, outputs);
+    for (const RemotePress& press : options.keys.value_or(std::vector<RemotePress>{})) session->press(press);
+    session->endKeys();
+    while (session->step(std::chrono::milliseconds(10)))
+      if (stopRequested()) break;
   }
-  // The front end's own failure is reported already; the receiver may be
-  // blocked on a screen that nobody will read.
-  if (front != kOk) receiver->stop();
-  std::string how;
-  const int code = receiver->wait(how);
-  if (stopSignal() != 0) how = std::string("stopped by ") + strsignal(stopSignal());
-  else if (front != kOk) how.clear();
-  if (!how.empty()) std::fprintf(stderr, "tapsim: %s\n", how.c_str());
-  if (!outputs.finish(error)) return fail(1, error);
-  if (front == kOk)
+  if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));
+  else if (!frontError.empty()) session->stop(frontError);
+  board.reset();
+  endDescendants();
+
+  if (!session->verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session->verdict().c_str());
+  if (session->summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, *session);
+  if (!trace.commit(error)) return fail(kRunFailed, error);
+  if (!outputs.finish(error)) return fail(kRunFailed, error);
+  if (frontError.empty())
     for (const auto& line : outputs.report()) std::printf("%s\n", line.c_str());
   if (disk->kept()) std::printf("disk kept at %s\n", disk->root().c_str());
-  if (stopSignal() != 0) return 128 + stopSignal();
-  return front != kOk ? front : code;
+  if (requestedStop != 0) return 128 + requestedStop;
+  return session->exitCode();
 }
 
 }  // namespace
@@ -116,11 +181,15 @@ int main(int argc, char** argv) {
     case tapsim::ParseResult::Help:
       std::printf("%s%s", tapsim::helpText().c_str(), tapsim::windowKeysHelp().c_str());
       return 0;
+    case tapsim::ParseResult::Version:
+      std::printf("tapsim %s\n", QUARNEL_VERSION);
+      return 0;
     case tapsim::ParseResult::Error:
-      return tapsim::fail(tapsim::kUsage, error);
+      return tapsim::fail(tapsim::kRunUsage, error);
     case tapsim::ParseResult::Run:
       break;
   }
-  tapsim::stopReceiverOnSignals();
+  tapsim::stopOnSignals();
+  tapsim::becomeRunOwner();
   return tapsim::run(options);
 }

@@ -6,20 +6,6 @@
 #include "platform/runoptions.h"
 
 namespace tapsim {
-namespace {
-
-// Options that go to the receiver as they stand, after a check here so that a
-// bad value is reported before anything starts.
-constexpr std::array<std::string_view, 9> kReceiverOptions = {
-    "--firmware-version", "--channel", "--chdir-ok", "--chdir-fail", "--fail-alloc",
-    "--idle-timeout",     "--pts",     "--trace",    "--watchdog"};
-
-bool isReceiverOption(std::string_view name) {
-  return std::ranges::find(kReceiverOptions, name) != kReceiverOptions.end();
-}
-
-}  // namespace
-
 std::string helpText() {
   return R"(usage: tapsim [options] MODULE
 
@@ -52,10 +38,17 @@ The receiver:
   --chdir-fail N         ... and on failure (default 0)
   --pts LIST             pseudo-terminals that open, e.g. 0,3 (default none)
   --fail-alloc N         the Nth TAP_MemAlloc returns null
-  --idle-timeout MS      how long the module may wait once the keys ran out
-                         (default 2000)
-  --watchdog S           give up when the module makes no platform call for
-                         S seconds (default 20, 0 never)
+  --memory-limit SIZE    what the module's blocks may hold together, like a
+                         receiver's memory (default 16M; K, M, G allowed)
+  --idle-timeout MS      how long the module may go on once the keys ran out
+                         (default 2000; 0: not at all, the run ends as soon as
+                         the module waits for a key that will never come)
+  --watchdog S           give up when the module makes no platform call, or
+                         gives the platform no turn while keys wait, for S
+                         seconds (default 20, 0 never)
+  --stale-dlerror        leave a failed symbol lookup's error unread before
+                         the module starts, as some firmware does
+  --                     ends the options: what follows is the module
 
 A receiver (MIPS) module runs under qemu-mipsel on the receiver build of the
 simulator (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another build of it.
@@ -70,7 +63,17 @@ namespace {
 bool takeFlag(std::string_view arg, FrontOptions& options) {
   if (arg == "--headless") return options.headless = true;
   if (arg == "--keep-disk") return options.keepDisk = true;
+  if (arg == "--stale-dlerror") return options.run.staleDlerror = true;
   return false;
+}
+
+constexpr std::string_view kFrontOptions[] = {"--keys", "--snapshots", "--window-captures", "--contact-sheet",
+                                              "--checksums"};
+
+bool takesValue(std::string_view arg) {
+  for (const std::string_view known : kFrontOptions)
+    if (known == arg) return true;
+  return isRunOption(arg);
 }
 
 bool takeValue(std::string_view arg, std::string_view value, FrontOptions& options, std::string& error) {
@@ -78,14 +81,7 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
     options.keys = parseKeyScript(value, error);
     return options.keys.has_value();
   }
-  if (arg == "--model") {
-    const auto id = parseNumber(value);
-    if (!id || *id > 0xFFFFFFFFu) {
-      error = "bad value for --model: " + std::string(value);
-      return false;
-    }
-    options.systemId = static_cast<uint32_t>(*id);
-  } else if (arg == "--snapshots") {
+  if (arg == "--snapshots") {
     options.snapshots = value;
   } else if (arg == "--window-captures") {
     options.windowCaptures = value;
@@ -95,11 +91,8 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
     options.checksums = value;
   } else if (arg == "--disk") {
     options.disk = value;
-  } else if (isReceiverOption(arg)) {
-    options.passOn.emplace_back(arg);
-    options.passOn.emplace_back(value);
-  } else {
-    error = "unknown option " + std::string(arg) + " (see tapsim --help)";
+  } else if (!setRunOption(arg, value, options.run)) {
+    error = "bad value for " + std::string(arg) + ": " + std::string(value);
     return false;
   }
   return true;
@@ -109,11 +102,18 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
 
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options,
                               std::string& error) {
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    if (arg == "--help" || arg == "-h") return ParseResult::Help;
-    if (takeFlag(arg, options)) continue;
-    if (!arg.starts_with("-")) {
+    const bool isOption = !optionsEnded && arg.starts_with("-") && arg != "-";
+    if (isOption && (arg == "--help" || arg == "-h")) return ParseResult::Help;
+    if (isOption && arg == "--version") return ParseResult::Version;
+    if (isOption && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (isOption && takeFlag(arg, options)) continue;
+    if (!isOption) {
       if (!options.module.empty()) {
         error = "only one module can run at a time (got " + options.module.string() + " and " +
                 std::string(arg) + ")";
@@ -121,6 +121,11 @@ ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptio
       }
       options.module = arg;
       continue;
+    }
+    if (!takesValue(arg)) {
+      error = "unknown option " + std::string(arg) +
+              " (see tapsim --help; a module whose name starts with - goes after --)";
+      return ParseResult::Error;
     }
     if (i + 1 >= args.size()) {
       error = "option " + std::string(arg) + " needs a value";
@@ -132,14 +137,9 @@ ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptio
     error = "no module named (usage: tapsim [options] MODULE)";
     return ParseResult::Error;
   }
-  // Let the receiver's own parser judge the values now, with a stand-in disk.
-  std::vector<std::string_view> check(options.passOn.begin(), options.passOn.end());
-  check.insert(check.end(), {"--disk", "/", "module"});
-  std::string receiverError;
-  if (!parseRunOptions(check, receiverError)) {
-    error = receiverError;
-    return ParseResult::Error;
-  }
+  options.run.module = options.module;
+  if (options.headless && !options.windowCaptures.empty())
+    options.notes.push_back("--window-captures has no effect with --headless: no window opens");
   return ParseResult::Run;
 }
 

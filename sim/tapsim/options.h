@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/remote.h"
+#include "platform/runoptions.h"
 
 namespace tapsim {
 
@@ -17,11 +18,11 @@ struct FrontOptions {
   std::filesystem::path windowCaptures;  // what the window showed, read back, one PNG per screen
   bool headless = false;
   bool keepDisk = false;
-  uint32_t systemId = 22010;
-  std::vector<std::string> passOn;  // options the receiver itself reads
+  RunOptions run;  // the receiver's settings (its disk is filled in once the disk is ready)
+  std::vector<std::string> notes;  // options that were taken but have no effect, in words
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options, std::string& error);
 std::string helpText();
 

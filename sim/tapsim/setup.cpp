@@ -10,7 +10,6 @@
 #include <set>
 
 #include "fwdatfile.h"
-#include "launch.h"
 #include "platform/disk.h"
 
 namespace tapsim {
@@ -52,16 +51,7 @@ bool writeDefaultDatabase(const std::filesystem::path& root, std::string& error)
   return false;
 }
 
-std::vector<uint8_t> readSmallFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<uint8_t> bytes;
-  constexpr size_t kLimit = 16 << 20;  // a database is a few kilobytes
-  char c;
-  while (bytes.size() < kLimit && in.get(c)) bytes.push_back(static_cast<uint8_t>(c));
-  return bytes;
-}
-
-// The receiver build (mipsel runner and its sysroot); TAPSIM_MIPSEL_DIR names another.
+// The receiver build (mipsel board and its sysroot); TAPSIM_MIPSEL_DIR names another.
 std::filesystem::path mipselDirectory() {
   const char* dir = std::getenv("TAPSIM_MIPSEL_DIR");
   return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
@@ -122,15 +112,16 @@ bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesyst
   return true;
 }
 
-std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const FrontOptions& options,
-                                      const std::filesystem::path& disk, std::string& error) {
+std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const FrontOptions& options,
+                                   std::string& error) {
   const auto dir = mipselDirectory();
-  const auto runner = dir / "sim" / "tapsim-run", sysroot = dir / "sysroot";
+  const auto board = dir / "sim" / "tapsim-board", sysroot = dir / "sysroot";
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(runner, ec) ||
+  if (!std::filesystem::is_regular_file(board, ec) ||
       !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
-    error = "no mipsel simulator in " + dir.string() +
-            " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)";
+    error = "no mipsel board in " + dir.string() +
+            " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver;"
+            " or set TAPSIM_MIPSEL_DIR to a receiver build)";
     return {};
   }
   const auto qemu = findProgram("qemu-mipsel");
@@ -139,14 +130,11 @@ std::vector<std::string> mipsReceiver(const tapelf::ModuleReport& module, const 
     return {};
   }
   if (!callsAllProvided(module, sysroot, error)) return {};
-  std::vector<std::filesystem::path> hostPaths{disk, std::filesystem::absolute(options.module)};
-  for (size_t i = 0; i + 1 < options.passOn.size(); i += 2)
-    if (options.passOn[i] == "--trace") hostPaths.emplace_back(options.passOn[i + 1]);
-  for (const auto& path : hostPaths)
-    if (shadowedBySysroot(sysroot, path, error)) return {};
-  // The PC's preloads and library paths hold PC libraries; the receiver's loader must not see them.
-  return {qemu.string(), "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH",
-          "-L", sysroot.string(), runner.string()};
+  if (shadowedBySysroot(sysroot, std::filesystem::absolute(options.module), error)) return {};
+  // The receiver's processor: MIPS32 release 1 without an FPU. The PC's
+  // preloads and library paths hold PC libraries; the receiver's loader must not see them.
+  return {qemu.string(), "-cpu", "4Kc", "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH",
+          "-L", sysroot.string(), board.string()};
 }
 
 }  // namespace
@@ -170,38 +158,43 @@ std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& e
   }
 }
 
-int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId) {
-  // The module starts in /ProgramFiles, so the library finds a database there
-  // before it looks in Settings.
-  for (const auto* place : {"ProgramFiles", "ProgramFiles/Settings"}) {
-    const auto file = root / place / kDatabaseName;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) continue;
-    const auto contents = fwdat::parse(readSmallFile(file));
-    if (!contents.accepted()) return 1;
-    for (const auto& record : contents.records)
-      if (record.sysId == systemId) return record.remoteType;  // the whole word, as the library compares
-    return 1;
+int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId, uint64_t limit) {
+  // Read through the same confined disk the module gets, where the module's
+  // library looks: its start folder first, then Settings. A name that exists
+  // but does not open (a folder) ends the search there, as it does for the library.
+  try {
+    VirtualDisk disk(root);
+    for (const auto* place : {"/ProgramFiles/FirmwareTMS.dat", "/ProgramFiles/Settings/FirmwareTMS.dat"}) {
+      if (!disk.exists(place)) continue;
+      TapFile* file = disk.open(place);
+      const uint32_t length = file != nullptr ? disk.length(file) : 0;
+      if (file == nullptr || length == 0 || length > limit) return 1;
+      std::vector<uint8_t> bytes(length);
+      const bool read = disk.read(bytes.data(), length, 1, file) == 1;
+      disk.close(file);
+      const auto contents = fwdat::parse(bytes);
+      if (!read || !contents.accepted()) return 1;
+      for (const auto& record : contents.records)
+        if (record.sysId == systemId) return record.remoteType;  // the whole word, as the library compares
+      return 1;
+    }
+  } catch (const std::exception&) {
   }
   return 1;
 }
 
-std::vector<std::string> receiverCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
-                                         const std::filesystem::path& disk, std::string& error) {
+std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
+                                      std::string& error) {
   std::vector<std::string> command;
   if (module.machine == EM_X86_64) {
-    command.push_back((ownDirectory() / "tapsim-run").string());
+    command.push_back((ownDirectory() / "tapsim-board").string());
   } else if (module.machine == EM_MIPS) {
-    command = mipsReceiver(module, options, disk, error);
+    command = mipsBoard(module, options, error);
     if (command.empty()) return {};
   } else {
     error = "cannot run a module for " + tapelf::machineName(module.machine) + " on this PC";
     return {};
   }
-  command.insert(command.end(), {"--key-fd", std::to_string(ReceiverProcess::kKeyFd), "--frame-fd",
-                                 std::to_string(ReceiverProcess::kFrameFd), "--model",
-                                 std::to_string(options.systemId), "--disk", disk.string()});
-  command.insert(command.end(), options.passOn.begin(), options.passOn.end());
   command.push_back(std::filesystem::absolute(options.module).string());
   return command;
 }

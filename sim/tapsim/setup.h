@@ -19,11 +19,12 @@ class RunDisk {
 };
 std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error);
 
-// The remote type the disk's firmware database gives this model (1 when it says nothing).
-int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId);
+// The remote type the disk's firmware database gives this model (1 when it
+// says nothing), read through the confined disk as the module would read it.
+int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId, uint64_t limit);
 
-// How to start the receiver for this module: natively, or under qemu for MIPS.
-std::vector<std::string> receiverCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
-                                         const std::filesystem::path& disk, std::string& error);
+// How to start the board for this module: natively, or under qemu for MIPS.
+std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
+                                      std::string& error);
 
 }  // namespace tapsim

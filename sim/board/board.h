@@ -1,0 +1,16 @@
+// What the board's parts share: the task table, the module's current
+// directory as the firmware records it, and the platform's turn.
+#pragma once
+#include <stdint.h>
+
+void boardFillEntryWords(void);
+// One turn of the platform: the next key, if any, to whatever handler the
+// module's entry holds now.
+void boardTurn(void);
+// The firmware names the module's current directory after its prefix.
+void boardSetDirectory(const char* diskPath);
+// The module's page number, where it exports one (for the window's title).
+uint32_t boardPageNumber(void);
+// Reports who takes the keys, then ends the board with the code.
+[[noreturn]] void boardFinish(int code);
+void boardInstallFaultHandlers(void);

@@ -1,0 +1,92 @@
+// How a module's process can end other than by returning from its main
+// function, each told to the host in words before it happens: a fault, an
+// exit of its own, and a fork (whose child is not the board).
+#include <signal.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "board.h"
+#include "link.h"
+
+// The C library's names, taken over for the module: the executable's
+// definitions come first in the lookup order.
+extern "C" {
+void exit(int code) __asm__("exit");
+void _exit(int code) __asm__("_exit");
+void _Exit(int code) __asm__("_Exit");
+pid_t fork(void) __asm__("fork");
+}
+
+namespace {
+
+[[noreturn]] void moduleExit(int code, uint32_t how) {
+  if (!boardIsForkedChild) {
+    const uint32_t args[] = {(uint32_t)code, how};
+    boardPost(WIRE_EXIT, args, 2, nullptr, 0);
+    boardRing();
+    boardEnd(WIRE_BOARD_EXITED);
+  }
+  boardEnd(code);
+}
+
+// Room to report a stack overflow from, outside the stack that overflowed.
+char alternateStack[64 * 1024];
+
+void onFault(int signal, siginfo_t* info, void*) {
+  if (!boardIsForkedChild) {
+    const void* address = info != nullptr ? info->si_addr : nullptr;
+    const uint32_t args[] = {(uint32_t)signal, lowWord(address), highWord(address),
+                             info != nullptr ? (uint32_t)info->si_code : 0};
+    boardPost(WIRE_CRASH, args, 4, nullptr, 0);
+    boardRing();
+  }
+  // Ends by the signal itself, so the host sees how the process died.
+  struct sigaction plain;
+  memset(&plain, 0, sizeof plain);
+  plain.sa_handler = SIG_DFL;
+  sigaction(signal, &plain, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  syscall(SYS_kill, syscall(SYS_getpid), signal);
+}
+
+}  // namespace
+
+extern "C" void exit(int code) { moduleExit(code, WIRE_EXIT_EXIT); }
+extern "C" void _exit(int code) { moduleExit(code, WIRE_EXIT_UNDERSCORE); }
+extern "C" void _Exit(int code) { moduleExit(code, WIRE_EXIT_CAPITAL); }
+
+extern "C" pid_t fork(void) {
+#ifdef SYS_fork
+  const long pid = syscall(SYS_fork);
+#else
+  const long pid = syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0);
+#endif
+  if (pid == 0) {
+    boardIsForkedChild = 1;
+    return 0;
+  }
+  if (pid > 0) {
+    const uint32_t args[] = {(uint32_t)pid};
+    boardPost(WIRE_FORKED, args, 1, nullptr, 0);
+  }
+  return (pid_t)pid;
+}
+
+void boardInstallFaultHandlers(void) {
+  stack_t stack;
+  memset(&stack, 0, sizeof stack);
+  stack.ss_sp = alternateStack;
+  stack.ss_size = sizeof alternateStack;
+  sigaltstack(&stack, nullptr);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_sigaction = onFault;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  const int signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
+  for (const int signal : signals) sigaction(signal, &action, nullptr);
+}

@@ -1,0 +1,228 @@
+#include "boardprocess.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <utility>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace tapsim {
+namespace {
+
+// Every process of a run carries its owner's pid and start time, so that a
+// later run can tell what a killed run left behind.
+constexpr std::string_view kOwnerVariable = "TAPSIM_RUN_OWNER=";
+
+std::string startTimeOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return {};
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  for (int i = 0; i < 20 && fields >> field; ++i) {
+  }
+  return field;  // the 22nd field: start time in clock ticks
+}
+
+pid_t parentOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string state;
+  pid_t parent = -1;
+  fields >> state >> parent;
+  return parent;
+}
+
+std::vector<pid_t> allProcesses() {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return pids;
+  while (const dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0' && pid > 0) pids.push_back(static_cast<pid_t>(pid));
+  }
+  closedir(proc);
+  return pids;
+}
+
+std::string ownerMarkOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  std::string variable;
+  while (std::getline(in, variable, '\0'))
+    if (variable.starts_with(kOwnerVariable)) return variable.substr(kOwnerVariable.size());
+  return {};
+}
+
+bool ownerAlive(const std::string& mark) {
+  const size_t colon = mark.find(':');
+  if (colon == std::string::npos) return false;
+  const pid_t owner = static_cast<pid_t>(std::strtol(mark.c_str(), nullptr, 10));
+  return owner > 0 && startTimeOf(owner) == mark.substr(colon + 1);
+}
+
+std::string ownMark() { return std::to_string(getpid()) + ":" + startTimeOf(getpid()); }
+
+[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, int memory, int callBell, int answerBell,
+                              pid_t owner) {
+  // A board must not outlive its host, even one killed outright.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != owner) _exit(127);
+  const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
+  dup2(moved[0], WIRE_SHARED_FD);
+  dup2(moved[1], WIRE_CALL_BELL_FD);
+  dup2(moved[2], WIRE_ANSWER_BELL_FD);
+  for (int fd = WIRE_ANSWER_BELL_FD + 1; fd < 1024; ++fd) close(fd);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
+  [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+  _exit(127);
+}
+
+}  // namespace
+
+void becomeRunOwner() {
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  const std::string mark = ownMark();
+  setenv("TAPSIM_RUN_OWNER", mark.c_str(), 1);
+  // What a run that was killed outright left running: its owner is gone.
+  for (const pid_t pid : allProcesses()) {
+    if (pid == getpid()) continue;
+    const std::string owner = ownerMarkOf(pid);
+    if (!owner.empty() && owner != mark && !ownerAlive(owner)) ::kill(pid, SIGKILL);
+  }
+}
+
+void endDescendants() {
+  // Killed ones are reaped and new orphans come to us: go round until none is left.
+  for (int round = 0; round < 50; ++round) {
+    std::map<pid_t, std::vector<pid_t>> children;
+    for (const pid_t pid : allProcesses()) children[parentOf(pid)].push_back(pid);
+    std::vector<pid_t> below;
+    std::vector<pid_t> pending{getpid()};
+    while (!pending.empty()) {
+      const pid_t parent = pending.back();
+      pending.pop_back();
+      for (const pid_t child : children[parent]) {
+        below.push_back(child);
+        pending.push_back(child);
+      }
+    }
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    if (below.empty()) return;
+    for (const pid_t pid : below) ::kill(pid, SIGKILL);
+    for (size_t i = 0; i < below.size(); ++i)
+      if (waitpid(-1, nullptr, 0) < 0) break;
+  }
+}
+
+std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const WireShared& settings,
+                                                std::string& error) {
+  BoardProcess board;
+  board.memory_ = static_cast<int>(syscall(SYS_memfd_create, "tapsim-wire", MFD_CLOEXEC));
+  if (board.memory_ < 0 || ftruncate(board.memory_, sizeof(WireShared)) != 0) {
+    error = std::string("cannot make the board's shared memory: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  void* mapped = mmap(nullptr, sizeof(WireShared), PROT_READ | PROT_WRITE, MAP_SHARED, board.memory_, 0);
+  if (mapped == MAP_FAILED) {
+    error = std::string("cannot map the board's shared memory: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  board.wire_ = static_cast<WireShared*>(mapped);
+  std::memcpy(board.wire_, &settings, offsetof(WireShared, callHead));
+  board.wire_->magic = WIRE_MAGIC;
+  board.wire_->version = WIRE_VERSION;
+  int callPipe[2], answerPipe[2];
+  if (pipe2(callPipe, O_CLOEXEC) != 0 || pipe2(answerPipe, O_CLOEXEC) != 0) {
+    error = std::string("cannot make the board's bells: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  const pid_t owner = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    error = std::string("cannot start the board: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (pid == 0) becomeBoard(argv, board.memory_, callPipe[1], answerPipe[0], owner);
+  board.pid_ = pid;
+  close(callPipe[1]);
+  close(answerPipe[0]);
+  board.callBell_ = callPipe[0];
+  board.answerBell_ = answerPipe[1];
+  fcntl(board.callBell_, F_SETFL, O_NONBLOCK);
+  board.pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  return std::optional<BoardProcess>(std::move(board));
+}
+
+BoardProcess::BoardProcess(BoardProcess&& other) noexcept
+    : wire_(std::exchange(other.wire_, nullptr)),
+      memory_(std::exchange(other.memory_, -1)),
+      callBell_(std::exchange(other.callBell_, -1)),
+      answerBell_(std::exchange(other.answerBell_, -1)),
+      pidfd_(std::exchange(other.pidfd_, -1)),
+      pid_(std::exchange(other.pid_, -1)),
+      reaped_(other.reaped_),
+      status_(other.status_) {}
+
+BoardProcess::~BoardProcess() {
+  if (pid_ > 0 && !reaped_) kill();
+  for (int fd : {memory_, callBell_, answerBell_, pidfd_})
+    if (fd >= 0) close(fd);
+  if (wire_ != nullptr) munmap(wire_, sizeof(WireShared));
+}
+
+void BoardProcess::answer() {
+  const char bell = 1;
+  while (write(answerBell_, &bell, 1) < 0 && errno == EINTR) {
+  }
+}
+
+void BoardProcess::quietBell() {
+  char bells[256];
+  while (read(callBell_, bells, sizeof bells) > 0) {
+  }
+}
+
+bool BoardProcess::ended(int& status) {
+  if (!reaped_) {
+    const pid_t done = waitpid(pid_, &status_, WNOHANG);
+    if (done == pid_) reaped_ = true;
+  }
+  status = status_;
+  return reaped_;
+}
+
+void BoardProcess::kill() {
+  if (pid_ > 0 && !reaped_) {
+    ::kill(pid_, SIGKILL);
+    if (waitpid(pid_, &status_, 0) == pid_) reaped_ = true;
+  }
+}
+
+}  // namespace tapsim

@@ -1,0 +1,375 @@
+#include "session.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "firmware/calls.h"
+
+namespace tapsim {
+namespace {
+
+constexpr uint32_t kMessageBytes = sizeof(WireMessage);
+
+uint32_t padded(uint32_t size) { return (size + 3u) & ~3u; }
+uint64_t wide(uint32_t low, uint32_t high) { return uint64_t{low} | uint64_t{high} << 32; }
+
+// Texts arrive with their terminator when whole; a cut one ends where the payload does.
+std::string textOf(std::string_view payload) { return std::string(payload.substr(0, payload.find('\0'))); }
+
+std::string hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string signalName(int signal) {
+  const char* name = sigabbrev_np(signal);
+  return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(signal);
+}
+
+const char* exitName(uint32_t how) {
+  return how == WIRE_EXIT_UNDERSCORE ? "_exit" : how == WIRE_EXIT_CAPITAL ? "_Exit" : "exit";
+}
+
+}  // namespace
+
+Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits)
+    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits) {}
+
+Remote Session::remote() const {
+  Remote remote = fallback_;
+  if (moduleRemoteType_) remote.remoteType = *moduleRemoteType_;
+  return remote;
+}
+
+void Session::answer(std::initializer_list<uint32_t> words) {
+  WireShared& wire = board_.wire();
+  std::copy(words.begin(), words.end(), wire.answer);
+  board_.answer();
+}
+
+bool Session::step(std::chrono::milliseconds wait) {
+  if (over_) return false;
+  drain();
+  pushKeys();
+  settleTurn();
+  watch();
+  int status = 0;
+  if (!over_ && board_.ended(status)) finish(status);
+  if (over_) return false;
+  pollfd watched[2] = {{board_.callBell(), POLLIN, 0}, {board_.exitWatch(), POLLIN, 0}};
+  const auto timeout = std::min(wait, untilNextDeadline());
+  poll(watched, board_.exitWatch() >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
+  board_.quietBell();
+  return true;
+}
+
+std::chrono::milliseconds Session::untilNextDeadline() const {
+  using std::chrono::milliseconds;
+  milliseconds next(10);  // calls that rang no bell are looked at this often
+  if (turnWaiting_ && keysEnded_ && keys_.empty()) next = std::min(next, limits_.idleTurn);
+  return std::max(next, milliseconds(0));
+}
+
+void Session::drain() {
+  WireShared& wire = board_.wire();
+  uint32_t head = wire.callHead;
+  while (!over_) {
+    const uint32_t tail = __atomic_load_n(&wire.callTail, __ATOMIC_ACQUIRE);
+    if (head == tail) break;
+    const uint32_t offset = head % WIRE_CALL_RING_BYTES, toEnd = WIRE_CALL_RING_BYTES - offset;
+    if (toEnd < kMessageBytes) {
+      head += toEnd;
+      continue;
+    }
+    WireMessage message;
+    std::memcpy(&message, wire.calls + offset, kMessageBytes);
+    if (message.call == WIRE_PAD) {
+      head += toEnd;
+      continue;
+    }
+    // The module shares a process with this memory and may have written over it.
+    if (message.size > WIRE_MAX_PAYLOAD || kMessageBytes + padded(message.size) > toEnd ||
+        tail - head < kMessageBytes + padded(message.size)) {
+      board_.kill();
+      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
+      break;
+    }
+    const std::string payload(reinterpret_cast<const char*>(wire.calls + offset + kMessageBytes), message.size);
+    head += kMessageBytes + padded(message.size);
+    __atomic_store_n(&wire.callHead, head, __ATOMIC_RELEASE);
+    handle(message, payload);
+  }
+  if (__atomic_load_n(&wire.roomWanted, __ATOMIC_SEQ_CST) != 0 &&
+      head == __atomic_load_n(&wire.callTail, __ATOMIC_ACQUIRE)) {
+    __atomic_store_n(&wire.roomWanted, 0u, __ATOMIC_SEQ_CST);
+    board_.answer();
+  }
+}
+
+void Session::handle(const WireMessage& message, std::string_view payload) {
+  if (message.call >= WIRE_OSD_CREATE && message.call <= WIRE_FREAD_MORE) {
+    lastCall_ = Clock::now();
+    if (!platformCall(message, payload)) {
+      board_.kill();
+      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
+    }
+    return;
+  }
+  boardReport(message, payload);
+}
+
+bool Session::platformCall(const WireMessage& m, std::string_view payload) {
+  const uint32_t* a = m.arg;
+  const std::string text = textOf(payload);
+  const char* textOrNull = nullptr;
+  switch (m.call) {
+    case WIRE_OSD_CREATE: answer({calls::osdCreate(rx_, a[0], a[1], a[2], a[3], a[4], a[5])}); return true;
+    case WIRE_OSD_FILLBOX: calls::osdFillBox(rx_, a[0], a[1], a[2], a[3], a[4], a[5]); return true;
+    case WIRE_OSD_PUTS:
+      textOrNull = a[10] != 0 ? nullptr : text.c_str();
+      calls::osdPutS(rx_, a[0], a[1], a[2], a[3], textOrNull, a[4], a[5], a[6], a[7], a[8], a[9]);
+      return true;
+    case WIRE_OSD_SYNC: calls::osdSync(rx_, a[0]); return true;
+    case WIRE_OSD_DELETE: calls::osdDelete(rx_, a[0]); return true;
+    case WIRE_CHANNEL_GETCURRENT: {
+      const auto [first, second] = calls::channelGetCurrent(rx_);
+      answer({first, second});
+      return true;
+    }
+    case WIRE_CHANNEL_STOP: calls::channelStop(rx_, a[0]); return true;
+    case WIRE_CHANNEL_START: calls::channelStart(rx_, a[0], a[1], a[2]); return true;
+    case WIRE_SYSTEMPROC:
+      calls::systemProc(rx_);
+      lastTurn_ = Clock::now();
+      turnSeen_ = true;
+      if (a[1] != 0) moduleRemoteType_ = static_cast<int32_t>(a[2]);
+      if (a[0] != 0) {
+        turnWaiting_ = true;
+        turnAskedAt_ = lastTurn_;
+      }
+      return true;
+    case WIRE_SPRINT:
+    case WIRE_PRINT: {
+      const bool sprint = m.call == WIRE_SPRINT;
+      const uint32_t length = sprint ? a[2] : a[0];
+      const bool formatNull = (sprint ? a[3] : a[1]) != 0;
+      const size_t split = payload.find('\0');
+      const std::string_view formatted = split == std::string_view::npos ? std::string_view() : payload.substr(split + 1);
+      const std::string shown(formatted.substr(0, std::min<size_t>(length, formatted.size())));
+      const char* format = formatNull ? nullptr : text.c_str();
+      if (sprint)
+        calls::sprint(rx_, wide(a[0], a[1]), format, shown);
+      else
+        calls::print(rx_, format, shown);
+      return true;
+    }
+    case WIRE_SLEEP: calls::sleep(rx_, a[0]); return true;
+    case WIRE_MEMALLOC: answer({calls::memAlloc(rx_, a[0], wide(a[1], a[2])) ? 1u : 0u}); return true;
+    case WIRE_MEMFREE: answer({calls::memFree(rx_, wide(a[0], a[1])) ? 1u : 0u}); return true;
+    case WIRE_GETSYSTEMID: calls::getSystemId(rx_); return true;
+    case WIRE_GETVERSION: calls::getVersion(rx_); return true;
+    case WIRE_HDD_EXIST:
+      answer({static_cast<uint32_t>(calls::hddExist(rx_, a[0] != 0 ? nullptr : text.c_str()))});
+      return true;
+    case WIRE_HDD_FOPEN: answer({calls::hddFopen(rx_, a[0] != 0 ? nullptr : text.c_str())}); return true;
+    case WIRE_HDD_FLEN: answer({calls::hddFlen(rx_, wide(a[0], a[1]))}); return true;
+    case WIRE_HDD_FREAD: {
+      const uint32_t result = calls::hddFread(rx_, wide(a[0], a[1]), a[2], a[3], wide(a[4], a[5]), readBytes_);
+      const size_t first = std::min<size_t>(readBytes_.size(), WIRE_DATA_BYTES);
+      std::memcpy(board_.wire().data, readBytes_.data(), first);
+      answer({result, static_cast<uint32_t>(readBytes_.size())});
+      return true;
+    }
+    case WIRE_FREAD_MORE: {
+      if (a[0] >= readBytes_.size()) return false;
+      const size_t chunk = std::min<size_t>(readBytes_.size() - a[0], WIRE_DATA_BYTES);
+      std::memcpy(board_.wire().data, readBytes_.data() + a[0], chunk);
+      answer({static_cast<uint32_t>(chunk)});
+      return true;
+    }
+    case WIRE_HDD_FCLOSE: calls::hddFclose(rx_, wide(a[0], a[1])); return true;
+    case WIRE_HDD_CHANGEDIR: {
+      const char* path = a[0] != 0 ? nullptr : text.c_str();
+      const uint32_t result = calls::hddChangeDir(rx_, path);
+      const bool moved = path != nullptr && result == rx_.settings.changeDirSuccess;
+      if (moved) {
+        const std::string dir = rx_.disk.currentDir().substr(0, WIRE_DATA_BYTES - 1);
+        std::memcpy(board_.wire().data, dir.c_str(), dir.size() + 1);
+      }
+      answer({result, moved ? 1u : 0u});
+      return true;
+    }
+    default: return false;
+  }
+}
+
+void Session::boardReport(const WireMessage& m, std::string_view payload) {
+  const uint32_t* a = m.arg;
+  switch (m.call) {
+    case WIRE_HELLO: {
+      const std::string dir = rx_.disk.currentDir();
+      std::memcpy(board_.wire().data, dir.c_str(), dir.size() + 1);
+      answer({0});
+      return;
+    }
+    case WIRE_LOADED: {
+      ModuleRecords records;
+      std::vector<std::string> texts;
+      size_t at = 0;
+      while (at <= payload.size() && texts.size() < 6) {
+        const size_t end = std::min(payload.find('\0', at), payload.size());
+        texts.emplace_back(payload.substr(at, end - at));
+        at = end + 1;
+      }
+      texts.resize(6);
+      records.header = texts[0];
+      records.headerValue = a[0];
+      records.applicationId = a[1];
+      records.name = texts[1];
+      records.version = texts[2];
+      records.author = texts[3];
+      records.description = texts[4];
+      records.buildDate = texts[5];
+      if (onLoaded) onLoaded(records);
+      return;
+    }
+    case WIRE_LOAD_FAILED: loadFailure_ = textOf(payload); return;
+    case WIRE_EVENT: calls::event(rx_, a[0], a[1], a[2]); return;
+    case WIRE_EVENT_RESULT: calls::eventResult(rx_, a[0], a[1], a[2], a[3]); return;
+    case WIRE_MAIN_STARTED: lastTurn_ = Clock::now(); return;
+    case WIRE_MAIN_RETURNED: moduleResult = static_cast<int32_t>(a[0]); return;
+    case WIRE_KEY_HANDLING:
+      keyHandling = "keys: ";
+      keyHandling += a[0] == WIRE_HANDLER_OWN    ? "the module's own handler takes them"
+                     : a[0] == WIRE_HANDLER_HOOK ? "the key translation hook is in place"
+                                                 : "another handler sits in the module's entry";
+      if (a[1] != 0) keyHandling += ", remote type " + std::to_string(static_cast<int32_t>(a[2]));
+      return;
+    case WIRE_PTS_OPEN: calls::terminalOpened(rx_, a[0]); return;
+    case WIRE_PTS_WRITE: calls::terminalWritten(rx_, a[0], payload); return;
+    case WIRE_EXIT: exited_ = {static_cast<int>(a[0]), a[1]}; return;
+    case WIRE_CRASH: crash_ = {static_cast<int>(a[0]), wide(a[1], a[2])}; return;
+    case WIRE_FORKED: ++forks_; return;
+    case WIRE_STOPPED: stalled = true; return;
+    default:
+      board_.kill();
+      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
+  }
+}
+
+void Session::pushKeys() {
+  // Keys are translated with the remote type the module settled on, which it
+  // has done by its first turn.
+  if (!turnSeen_) return;
+  WireShared& wire = board_.wire();
+  uint32_t tail = wire.eventTail;
+  const Remote now = remote();
+  while (!keys_.empty() && tail - __atomic_load_n(&wire.eventHead, __ATOMIC_ACQUIRE) < WIRE_EVENT_SLOTS) {
+    wire.events[tail % WIRE_EVENT_SLOTS] = WireEvent{TAP_EVENT_KEY, now.code(keys_.front()), 0};
+    keys_.pop_front();
+    ++tail;
+  }
+  __atomic_store_n(&wire.eventTail, tail, __ATOMIC_RELEASE);
+}
+
+void Session::settleTurn() {
+  if (over_) return;
+  WireShared& wire = board_.wire();
+  const bool queued = wire.eventTail != __atomic_load_n(&wire.eventHead, __ATOMIC_ACQUIRE);
+  const auto now = Clock::now();
+  const bool ranOut = keysEnded_ && keys_.empty() && !queued;
+  if (!ranOut) idleSince_.reset();
+  else if (!idleSince_) idleSince_ = now;
+  if (!turnWaiting_) return;
+  if (queued) {
+    turnWaiting_ = false;
+    answer({WIRE_TURN_EVENT});
+    return;
+  }
+  if (ranOut && now - *idleSince_ >= limits_.idleLimit) {
+    turnWaiting_ = false;
+    answer({WIRE_TURN_STOP});
+    return;
+  }
+  // Without a key the module's loop still turns, at a pace that costs nothing.
+  const auto pause = ranOut ? limits_.idleTurn : std::chrono::milliseconds(10);
+  if (now - turnAskedAt_ >= pause) {
+    turnWaiting_ = false;
+    answer({WIRE_TURN_NONE});
+  }
+}
+
+void Session::watch() {
+  if (over_) return;
+  const auto now = Clock::now();
+  const auto seconds = std::to_string(limits_.watchdog.count());
+  if (limits_.watchdog.count() != 0 && now - lastCall_ >= limits_.watchdog && !turnWaiting_) {
+    killedFor_ = "the module stopped calling the platform for " + seconds + " s (an endless loop?)";
+    killedCode_ = kRunHung;
+  } else if (limits_.watchdog.count() != 0 && now - lastTurn_ >= limits_.watchdog && !turnWaiting_ &&
+             (!keys_.empty() || !keysEnded_ || board_.wire().eventTail != board_.wire().eventHead) &&
+             turnSeen_) {
+    killedFor_ = "the module has not given the platform its turn (TAP_SystemProc) for " + seconds +
+                 " s while keys were waiting";
+    killedCode_ = kRunHung;
+  } else if (idleSince_ && now - *idleSince_ >= limits_.idleLimit + std::chrono::milliseconds(500) &&
+             !turnWaiting_) {
+    killedFor_ = "the keys ran out and the module is still running";
+    killedCode_ = kRunStalled;
+  } else {
+    return;
+  }
+  board_.kill();
+  int status = 0;
+  board_.ended(status);
+  finish(status);
+}
+
+void Session::stop(const std::string& why) {
+  if (over_) return;
+  killedFor_ = why;
+  killedCode_ = kRunFailed;
+  board_.kill();
+  int status = 0;
+  board_.ended(status);
+  finish(status);
+}
+
+void Session::end(int code, const std::string& verdict, bool summary) {
+  if (over_) return;
+  over_ = true;
+  exitCode_ = code;
+  verdict_ = verdict;
+  summaryWanted_ = summary;
+}
+
+void Session::finish(int status) {
+  drain();  // what the board said before it ended
+  if (over_) return;
+  if (!killedFor_.empty()) return end(killedCode_, killedFor_, killedCode_ != kRunFailed);
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    std::string line = "the module crashed: " + signalName(signal) + " (" + strsignal(signal) + ")";
+    if (crash_ && crash_->first == signal && signal != SIGABRT) line += " at address " + hex(crash_->second);
+    if (signal == SIGABRT) line += ": it called abort()";
+    return end(kRunCrashed, line, true);
+  }
+  const int code = WEXITSTATUS(status);
+  if (code == WIRE_BOARD_LOAD_FAILED && !loadFailure_.empty()) return end(kRunBadModule, loadFailure_, false);
+  if (code == WIRE_BOARD_EXITED && exited_)
+    return end(kRunModuleExited,
+               "the module called " + std::string(exitName(exited_->second)) + "(" + std::to_string(exited_->first) + ")",
+               true);
+  if (code == WIRE_BOARD_STOPPED && stalled) return end(kRunStalled, "", true);
+  if (code == WIRE_BOARD_OK && moduleResult) return end(kRunOk, "", true);
+  if (code == 127) return end(kRunFailed, "the board could not be started", false);
+  end(kRunModuleExited,
+      "the module's process ended with code " + std::to_string(code) + " before its main function returned", true);
+}
+
+}  // namespace tapsim

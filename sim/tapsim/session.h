@@ -1,0 +1,94 @@
+#pragma once
+// The host's side of a run: one loop that serves the board's calls, feeds it
+// keys, keeps the watchdog and tells how the run ended. Keys going in and
+// calls coming out never wait for each other.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "boardprocess.h"
+#include "firmware/loader.h"
+#include "firmware/receiver.h"
+#include "platform/remote.h"
+
+namespace tapsim {
+
+// Exit codes a run ends with; the module's own ending has one of its own.
+enum RunExit { kRunOk = 0, kRunFailed = 1, kRunUsage = 2, kRunBadModule = 3, kRunStalled = 4,
+               kRunCrashed = 5, kRunHung = 6, kRunModuleExited = 7 };
+
+struct SessionLimits {
+  std::chrono::milliseconds idleLimit{2000};  // once the keys ran out
+  std::chrono::seconds watchdog{20};          // without a platform call; 0: never
+  std::chrono::milliseconds idleTurn{1};      // how long a turn without a key takes
+};
+
+class Session {
+ public:
+  Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits);
+
+  void press(RemotePress press) { keys_.push_back(press); }
+  void endKeys() { keysEnded_ = true; }
+  bool keysEnded() const { return keysEnded_; }
+  // The remote as the module expects it: its own library's remote type once it says.
+  Remote remote() const;
+
+  // Serves the board for at most `wait`; false once the run is over.
+  bool step(std::chrono::milliseconds wait);
+  // Ends the run now (a signal, the front end's own failure).
+  void stop(const std::string& why);
+
+  std::function<void(const ModuleRecords&)> onLoaded;
+
+  // How it ended.
+  int exitCode() const { return exitCode_; }
+  const std::string& verdict() const { return verdict_; }  // one line, empty when all went well
+  bool summaryWanted() const { return summaryWanted_; }
+  std::optional<int32_t> moduleResult;
+  bool stalled = false;
+  std::string keyHandling;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void drain();
+  void handle(const WireMessage& message, std::string_view payload);
+  bool platformCall(const WireMessage& message, std::string_view payload);
+  void boardReport(const WireMessage& message, std::string_view payload);
+  void answer(std::initializer_list<uint32_t> words);
+  void pushKeys();
+  void settleTurn();
+  void watch();
+  void finish(int status);
+  void end(int code, const std::string& verdict, bool summary);
+  std::chrono::milliseconds untilNextDeadline() const;
+
+  Receiver& rx_;
+  BoardProcess& board_;
+  Remote fallback_;
+  SessionLimits limits_;
+  std::deque<RemotePress> keys_;
+  bool keysEnded_ = false;
+  bool turnSeen_ = false;
+  std::optional<int32_t> moduleRemoteType_;
+  bool turnWaiting_ = false;
+  Clock::time_point turnAskedAt_{};
+  Clock::time_point lastCall_ = Clock::now(), lastTurn_ = Clock::now();
+  std::optional<Clock::time_point> idleSince_;
+  std::vector<uint8_t> readBytes_;
+  bool over_ = false;
+  int exitCode_ = kRunOk;
+  std::string verdict_;
+  bool summaryWanted_ = true;
+  std::string loadFailure_;
+  std::optional<std::pair<int, uint32_t>> exited_;  // code, how
+  std::optional<std::pair<int, uint64_t>> crash_;   // signal, address
+  std::string killedFor_;
+  int killedCode_ = 0;
+  uint64_t forks_ = 0;
+};
+
+}  // namespace tapsim

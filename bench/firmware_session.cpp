@@ -7,6 +7,7 @@
 
 #include "../frame/tap.h"
 #include "firmware/loader.h"
+#include "firmware/inprocess.h"
 #include "firmware/receiver.h"
 #include "firmware/tasktable.h"
 #include "fwdatfile.h"
@@ -26,7 +27,6 @@ class SessionKeys : public tapsim::KeySource {
     quitSent_ = true;
     return TAP_KEY_QUIT;
   }
-  bool finished() const override { return quitSent_ && !waiting_; }
 
   void setWork(const std::function<void()>* work) { work_ = work; }
   void hold(uint32_t key) { waiting_ = key; }
@@ -55,11 +55,11 @@ tapsim::ReceiverSettings settingsFor(const tapsim::DiskFolder& disk) {
 
 struct FirmwareSession::Parts {
   explicit Parts(FirmwareSession& owner)
-      : disk(preparedDisk()), receiver(settingsFor(disk), outputFor(owner), keys) {}
+      : disk(preparedDisk()), receiver(settingsFor(disk), outputFor(owner)), binding(receiver, keys) {}
 
   static tapsim::ReceiverOutput outputFor(FirmwareSession& owner) {
     tapsim::ReceiverOutput out;
-    out.onSync = [&owner](const tapsim::Frame& frame) {
+    out.onSync = [&owner](const tapsim::Frame& frame, uint32_t) {
       if (owner.onFrame) owner.onFrame(frame);
     };
     return out;
@@ -68,13 +68,14 @@ struct FirmwareSession::Parts {
   tapsim::DiskFolder disk;
   SessionKeys keys;
   tapsim::Receiver receiver;
+  tapsim::InProcessBinding binding;
   std::unique_ptr<tapsim::LoadedModule> module;
   uint16_t* pageNumber = nullptr;
 };
 
 FirmwareSession::FirmwareSession(const std::filesystem::path& module)
     : parts_(std::make_unique<Parts>(*this)) {
-  parts_->receiver.changeDir("/ProgramFiles");  // where the firmware keeps its modules
+  parts_->binding.changeDir("/ProgramFiles");  // where the firmware keeps its modules
   std::string error;
   parts_->module = tapsim::LoadedModule::load(module, error);
   if (!parts_->module) throw std::runtime_error(error);
@@ -92,7 +93,7 @@ int32_t FirmwareSession::run(const std::function<void()>& work) {
 
 void FirmwareSession::press(uint32_t key) {
   parts_->keys.hold(key);
-  parts_->receiver.systemTurn();
+  parts_->binding.systemTurn();
 }
 
 uint16_t& FirmwareSession::pageNumber() { return *parts_->pageNumber; }

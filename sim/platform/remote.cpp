@@ -12,7 +12,7 @@ namespace {
 constexpr std::array<uint16_t, 5> kTranslatedModels = {22120, 22130, 32030, 32031, 33021};
 constexpr uint32_t kRemoteNext = 0x10025, kRemotePrevious = 0x10026;
 constexpr int32_t kTranslatedRemoteType = 2;
-constexpr uint64_t kMaxRepeat = 10000;
+constexpr uint64_t kMaxRepeat = 1000000;
 
 std::optional<RemotePress> parsePress(std::string_view name) {
   using Kind = RemotePress::Kind;

@@ -14,6 +14,7 @@
 #include "launch.h"
 #include "options.h"
 #include "outputs.h"
+#include "quarnel_version.h"
 #include "setup.h"
 
 namespace tapsim {
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
   switch (tapsim::parseFrontOptions(args, options, error)) {
     case tapsim::ParseResult::Help:
       std::printf("%s%s", tapsim::helpText().c_str(), tapsim::windowKeysHelp().c_str());
+      return 0;
+    case tapsim::ParseResult::Version:
+      std::printf("tapsim %s\n", QUARNEL_VERSION);
       return 0;
     case tapsim::ParseResult::Error:
       return tapsim::fail(tapsim::kUsage, error);

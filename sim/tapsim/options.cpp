@@ -21,7 +21,7 @@ bool isReceiverOption(std::string_view name) {
 }  // namespace
 
 std::string helpText() {
-  return R"(usage: tapsim [options] MODULE
+  return R"(Usage: tapsim [options] MODULE
 
 Runs a TAP module (a PC build, or a receiver build under qemu) in a simulated
 receiver: screen, remote control, channels, memory, disk and pseudo-terminals.
@@ -56,6 +56,9 @@ The receiver:
                          (default 2000)
   --watchdog S           give up when the module makes no platform call for
                          S seconds (default 20, 0 never)
+
+  --help                 show this text
+  --version              print tapsim's version
 
 A receiver (MIPS) module runs under qemu-mipsel on the receiver build of the
 simulator (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another build of it.
@@ -112,6 +115,7 @@ ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptio
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (arg == "--help" || arg == "-h") return ParseResult::Help;
+    if (arg == "--version") return ParseResult::Version;
     if (takeFlag(arg, options)) continue;
     if (!arg.starts_with("-")) {
       if (!options.module.empty()) {

@@ -21,7 +21,7 @@ struct FrontOptions {
   std::vector<std::string> passOn;  // options the receiver itself reads
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options, std::string& error);
 std::string helpText();
 

@@ -7,6 +7,11 @@ set(QUARNEL_MODULE_COMPILE_OPTIONS
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "mips")
   set(QUARNEL_RECEIVER ON)
   list(APPEND QUARNEL_MODULE_COMPILE_OPTIONS -march=mips32 -mabi=32 -EL -ffreestanding)
+  # Debug information names files relative to the source and build folders, so
+  # that two checkouts, or two build folders, give byte-identical files. The
+  # build folder's map comes last because the last match wins, and the default
+  # build folder lies inside the source folder.
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
 else()
   set(QUARNEL_RECEIVER OFF)
 endif()

@@ -19,6 +19,7 @@
 #include "options.h"
 #include "outputs.h"
 #include "session.h"
+#include "quarnel_version.h"
 #include "setup.h"
 #include "tracefile.h"
 

@@ -7,7 +7,7 @@
 
 namespace tapsim {
 std::string helpText() {
-  return R"(usage: tapsim [options] MODULE
+  return R"(Usage: tapsim [options] MODULE
 
 Runs a TAP module (a PC build, or a receiver build under qemu) in a simulated
 receiver: screen, remote control, channels, memory, disk and pseudo-terminals.
@@ -49,6 +49,9 @@ The receiver:
   --stale-dlerror        leave a failed symbol lookup's error unread before
                          the module starts, as some firmware does
   --                     ends the options: what follows is the module
+
+  --help                 show this text
+  --version              print tapsim's version
 
 A receiver (MIPS) module runs under qemu-mipsel on the receiver build of the
 simulator (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another build of it.

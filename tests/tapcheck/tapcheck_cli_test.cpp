@@ -39,7 +39,7 @@ class TapcheckTool : public testing::Test {
 TEST_F(TapcheckTool, HelpDescribesUsageAndSucceeds) {
   const auto run = this->run("--help");
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(contains(run.out, "usage: tapcheck")) << run.out;
+  EXPECT_TRUE(contains(run.out, "Usage: tapcheck")) << run.out;
 }
 
 TEST_F(TapcheckTool, MissingArgumentIsAUsageErrorOnOneLine) {

@@ -15,7 +15,7 @@ TEST(Help, ExitsZeroAndListsTheWindowKeys) {
   const Outcome outcome = runTapsim(sandbox, {"--help"});
   EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_TRUE(outcome.out.starts_with("usage: tapsim")) << outcome.out;
+  EXPECT_TRUE(outcome.out.starts_with("Usage: tapsim")) << outcome.out;
   const size_t keys = outcome.out.find("Window keys:");
   ASSERT_NE(keys, std::string::npos) << outcome.out;
   const std::string window = outcome.out.substr(keys);

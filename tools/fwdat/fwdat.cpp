@@ -10,20 +10,30 @@
 #include <vector>
 
 #include "fwdatfile.h"
+#include "quarnel_version.h"
 
 namespace {
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 
 constexpr std::string_view kUsageText =
-    "usage: fwdat create OUT [--model ID:REMOTE]... [--default-models]\n"
-    "       fwdat show FILE\n"
+    "Usage: fwdat create OUT [--model ID:REMOTE]... [--default-models]\n"
+    "  or:  fwdat show FILE\n"
     "\n"
-    "create  writes a database with one record per --model (system id 0..65535,\n"
-    "        remote type a 32-bit integer), in the order given;\n"
-    "        --default-models adds the simulator's default models.\n"
-    "show    prints the header and every record, and why the module would\n"
-    "        refuse the file if it would; exits 1 for a refused file.\n";
+    "Commands:\n"
+    "  create OUT          write a database with one record per --model, in the\n"
+    "                      order given\n"
+    "  show FILE           print the header and every record, and why the module\n"
+    "                      would refuse the file if it would; exits 1 for a\n"
+    "                      refused file\n"
+    "\n"
+    "Options of create:\n"
+    "  --model ID:REMOTE   one model: system id 0..65535, remote type a 32-bit\n"
+    "                      integer\n"
+    "  --default-models    add the simulator's default models\n"
+    "\n"
+    "  --help              show this text\n"
+    "  --version           print fwdat's version\n";
 
 int usageError(std::string_view message) {
   std::cerr << "fwdat: " << message << " (try fwdat --help)\n";
@@ -144,6 +154,10 @@ int main(int argc, char** argv) {
       std::cout << kUsageText;
       return kOk;
     }
+  if (args[0] == "--version") {
+    std::cout << "fwdat " << QUARNEL_VERSION << "\n";
+    return kOk;
+  }
   const std::vector<std::string_view> rest(args.begin() + 1, args.end());
   if (args[0] == "create") return create(rest);
   if (args[0] == "show") return show(rest);

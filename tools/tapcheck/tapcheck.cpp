@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "elfmodule.h"
+#include "quarnel_version.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: tapcheck [--receiver | --pc] [--quiet] FILE\n"
+    "Usage: tapcheck [--receiver | --pc] [--quiet] FILE\n"
     "\n"
     "Reads a module file and reports what the loader needs of it: ELF class,\n"
     "machine, byte order and ABI; the identification records and their contents;\n"
@@ -25,6 +26,7 @@ constexpr std::string_view kUsage =
     "  --pc        judge the file by this PC's rules (the default for other files)\n"
     "  --quiet     print only the verdict\n"
     "  --help      show this text\n"
+    "  --version   print tapcheck's version\n"
     "\n"
     "Exit status: 0 loadable, 1 not loadable, 2 unreadable file or bad usage.\n";
 
@@ -159,6 +161,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
       std::cout << kUsage;
+      return 0;
+    }
+    if (std::string_view(argv[i]) == "--version") {
+      std::cout << "tapcheck " << QUARNEL_VERSION << '\n';
       return 0;
     }
   }

@@ -160,6 +160,8 @@ int run(FrontOptions& options) {
   board.reset();
   endDescendants();
 
+  // A front end that failed after the module had ended still failed.
+  if (!frontError.empty() && session->verdict() != frontError) return fail(kRunFailed, frontError);
   if (!session->verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session->verdict().c_str());
   if (session->summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, *session);
   if (!trace.commit(error)) return fail(kRunFailed, error);

@@ -1,10 +1,12 @@
 #include "disk.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <sstream>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -78,13 +80,56 @@ fs::path existingFolder(const fs::path& folder) {
 
 }  // namespace
 
-DiskFolder DiskFolder::createDefault() {
-  const fs::path pattern = fs::temp_directory_path() / "tapsim-disk-XXXXXX";
-  std::string name = pattern.string();
-  if (mkdtemp(name.data()) == nullptr) {
+namespace {
+
+// A run's disk carries its owner's pid and start time in its name, so that a
+// later run can remove what a run that was killed outright left behind.
+std::string startTimeOf(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return "0";
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  for (int i = 0; i < 20 && fields >> field; ++i) {
+  }
+  return field.empty() ? "0" : field;
+}
+
+constexpr std::string_view kRunDiskPrefix = "tapsim-disk-";
+
+bool abandoned(const std::string& name) {
+  if (!name.starts_with(kRunDiskPrefix)) return false;
+  const std::string owner = name.substr(kRunDiskPrefix.size());
+  const size_t dot = owner.find('.'), dash = owner.find('-');
+  if (dot == std::string::npos || dash == std::string::npos || dash < dot) return false;
+  const long pid = std::strtol(owner.c_str(), nullptr, 10);
+  return pid > 0 && startTimeOf(pid) != owner.substr(dot + 1, dash - dot - 1);
+}
+
+}  // namespace
+
+void DiskFolder::removeAbandoned() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(ec), ec)) {
+    if (!abandoned(entry.path().filename().string())) continue;
+    std::error_code ignored;
+    fs::remove_all(entry.path(), ignored);
+  }
+}
+
+DiskFolder DiskFolder::createDefault(bool keep) {
+  const long self = static_cast<long>(getpid());
+  const std::string name = keep ? "tapsim-kept-disk-XXXXXX"
+                                : std::string(kRunDiskPrefix) + std::to_string(self) + "." + startTimeOf(self) +
+                                      "-XXXXXX";
+  const fs::path pattern = fs::temp_directory_path() / name;
+  std::string made = pattern.string();
+  if (mkdtemp(made.data()) == nullptr) {
     throw fs::filesystem_error("cannot make a disk folder", pattern, std::error_code(errno, std::generic_category()));
   }
-  DiskFolder folder{fs::path(name)};
+  DiskFolder folder{fs::path(made)};
+  if (keep) folder.keep();
   fs::create_directories(folder.path_ / "ProgramFiles" / "Settings");
   return folder;
 }

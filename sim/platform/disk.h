@@ -21,7 +21,10 @@ namespace tapsim {
 class DiskFolder {
  public:
   // Throws std::filesystem::filesystem_error when the folder cannot be made.
-  static DiskFolder createDefault();
+  // A kept folder is never taken for one a killed run left behind.
+  static DiskFolder createDefault(bool keep = false);
+  // Removes the fresh disks of runs that were killed before they could.
+  static void removeAbandoned();
 
   DiskFolder(DiskFolder&& other) noexcept;
   DiskFolder& operator=(DiskFolder&& other) noexcept;

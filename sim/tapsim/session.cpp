@@ -312,8 +312,7 @@ void Session::watch() {
     killedFor_ = "the module stopped calling the platform for " + seconds + " s (an endless loop?)";
     killedCode_ = kRunHung;
   } else if (limits_.watchdog.count() != 0 && now - lastTurn_ >= limits_.watchdog && !turnWaiting_ &&
-             (!keys_.empty() || !keysEnded_ || board_.wire().eventTail != board_.wire().eventHead) &&
-             turnSeen_) {
+             (!keys_.empty() || board_.wire().eventTail != board_.wire().eventHead)) {
     killedFor_ = "the module has not given the platform its turn (TAP_SystemProc) for " + seconds +
                  " s while keys were waiting";
     killedCode_ = kRunHung;

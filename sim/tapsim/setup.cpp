@@ -149,7 +149,8 @@ std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& e
     return std::make_unique<NamedDisk>(std::filesystem::absolute(options.disk));
   }
   try {
-    auto disk = std::make_unique<FreshDisk>(DiskFolder::createDefault(), options.keepDisk);
+    DiskFolder::removeAbandoned();
+    auto disk = std::make_unique<FreshDisk>(DiskFolder::createDefault(options.keepDisk), options.keepDisk);
     if (!writeDefaultDatabase(disk->root(), error)) return nullptr;
     return disk;
   } catch (const std::filesystem::filesystem_error& e) {

@@ -1,0 +1,142 @@
+// However a module ends, or fails to, the run ends within its limits, says
+// in words what happened, and leaves no process and no temporary file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "process.h"
+
+namespace tapsim_test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct Ending {
+  std::string name;
+  std::string module;
+  std::vector<std::string> args;
+  int exitCode;
+  std::string said;  // on stderr; empty: nothing
+};
+
+void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
+
+class ModuleEnding : public testing::TestWithParam<Ending> {};
+
+TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
+  Sandbox sandbox;
+  const fs::path pidFile = sandbox.root() / "forked-child.pid";
+  std::vector<std::string> argv{TAPSIM, "--headless"};
+  argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
+  argv.push_back(testModule(GetParam().module).string());
+  Process tapsim(sandbox, argv, {"FORKED_PID_FILE=" + pidFile.string()});
+  const auto started = std::chrono::steady_clock::now();
+  const Outcome outcome = tapsim.wait(15s);
+  ASSERT_FALSE(outcome.timedOut) << outcome.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 6s) << "a one-second watchdog took too long";
+  EXPECT_EQ(outcome.exitCode, GetParam().exitCode) << outcome.out << outcome.err;
+  if (GetParam().said.empty()) {
+    EXPECT_EQ(outcome.err, "");
+  } else {
+    ASSERT_EQ(outcome.errLines().size(), 1u) << outcome.err;
+    EXPECT_TRUE(contains(outcome.err, GetParam().said)) << outcome.err;
+  }
+  EXPECT_FALSE(outcome.strayProcesses);
+  EXPECT_TRUE(sandbox.leftovers().empty());
+  if (fs::exists(pidFile)) {
+    const pid_t child = static_cast<pid_t>(std::stol(readText(pidFile)));
+    EXPECT_NE(kill(child, 0), 0) << "the module's own process " << child << " outlived tapsim";
+    kill(child, SIGKILL);
+  }
+}
+
+const Ending kEndings[] = {
+    {"forks_a_process_that_leaves_the_session", "forks", {"--keys", "quit"}, 0, ""},
+    {"calls_exit", "exits", {"--keys", "quit"}, 7, "the module called exit(7)"},
+    {"calls_underscore_exit", "underscore_exits", {"--keys", "quit"}, 7, "the module called _exit(3)"},
+    {"blocks_every_signal_and_spins", "blocks_alarm", {"--keys", "quit", "--watchdog", "1"}, 6,
+     "stopped calling the platform for 1 s"},
+    {"spins_without_calling_the_platform", "spin", {"--keys", "quit", "--watchdog", "1"}, 6,
+     "stopped calling the platform"},
+    {"spins_calling_the_platform_without_its_turn", "busy_calling", {"--keys", "next", "--watchdog", "1"}, 6,
+     "has not given the platform its turn"},
+    {"waits_for_keys_that_never_come", "quiet", {"--keys", "next", "--idle-timeout", "0"}, 4, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Modules, ModuleEnding, testing::ValuesIn(kEndings),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(ModuleEnding, ExitIsSummedUpToo) {
+  Sandbox sandbox;
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", testModule("exits").string()});
+  EXPECT_TRUE(contains(outcome.out, "module result: none, it had not returned")) << outcome.out;
+  EXPECT_TRUE(contains(outcome.out, "problem: the module called exit(7)")) << outcome.out;
+}
+
+// Each key waits for nothing but the screen it causes: twenty thousand keys
+// neither hang nor get lost.
+TEST(LongScript, TwentyThousandKeysAreAllDelivered) {
+  Sandbox sandbox;
+  const Outcome outcome =
+      runTapsim(sandbox, {"--headless", "--keys", "next*20000 quit", QUARNEL_MODULE}, std::chrono::seconds(120));
+  ASSERT_FALSE(outcome.timedOut);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_TRUE(contains(outcome.out, "screens synced: 20001, keys delivered: 20001")) << outcome.out;
+}
+
+bool groupGone(pid_t group) {
+  for (int i = 0; i < 200; ++i) {
+    if (kill(-group, 0) != 0) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// Killed outright, tapsim cannot tidy up: its board dies with it, and the
+// next run removes the disk it left.
+TEST(KilledOutright, TheBoardDiesWithItAndTheNextRunRemovesItsDisk) {
+  Sandbox sandbox;
+  {
+    Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "next", "--idle-timeout", "600000",
+                             testModule("quiet").string()});
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!contains(readText(sandbox.root() / "stdout.txt"), "module: ") && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(5ms);
+    const pid_t group = tapsim.pid();
+    kill(group, SIGKILL);
+    tapsim.wait(5s);
+    EXPECT_TRUE(groupGone(group)) << "the board outlived a killed tapsim";
+  }
+  ASSERT_FALSE(sandbox.leftovers().empty()) << "a killed run cannot have removed its disk";
+  const Outcome next = runTapsim(sandbox, {"--headless", "--keys", "quit", testModule("quiet").string()});
+  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+// A firmware that leaves a failed lookup's error unread changes nothing the
+// module does: the library clears it before it looks up the task table.
+TEST(StaleLookupError, LeavesScreensAndSummaryAsInANormalRun) {
+  Sandbox sandbox;
+  auto runWith = [&](std::vector<std::string> extra, const std::string& sums) {
+    std::vector<std::string> args{"--headless", "--keys", "next next quit", "--model", "22120",
+                                  "--checksums", (sandbox / sums).string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(QUARNEL_MODULE);
+    return runTapsim(sandbox, args);
+  };
+  const Outcome normal = runWith({}, "normal.txt");
+  const Outcome stale = runWith({"--stale-dlerror"}, "stale.txt");
+  EXPECT_EQ(stale.exitCode, 0) << stale.err;
+  const auto summary = [](const std::string& out) { return out.substr(0, out.find("checksums:")); };
+  EXPECT_EQ(summary(stale.out), summary(normal.out));
+  EXPECT_EQ(readText(sandbox / "stale.txt"), readText(sandbox / "normal.txt"));
+  EXPECT_TRUE(contains(stale.out, "the key translation hook is in place")) << stale.out;
+}
+
+}  // namespace
+}  // namespace tapsim_test

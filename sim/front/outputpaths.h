@@ -11,11 +11,11 @@ namespace tapsim {
 
 // Every output of one run; an empty path is an output not asked for.
 struct OutputPaths {
-  std::filesystem::path snapshots;       // a folder of screen-NNN.png
-  std::filesystem::path contactSheet;
-  std::filesystem::path checksums;
-  std::filesystem::path trace;
-  std::filesystem::path windowCaptures;  // a folder of window-NNN.png
+  std::filesystem::path snapshots{};       // a folder of screen-NNN.png
+  std::filesystem::path contactSheet{};
+  std::filesystem::path checksums{};
+  std::filesystem::path trace{};
+  std::filesystem::path windowCaptures{};  // a folder of window-NNN.png
 };
 
 // Why these outputs may not be written, as one line naming the option;

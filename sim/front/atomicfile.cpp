@@ -13,7 +13,7 @@
 namespace tapsim {
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
+constexpr size_t kBufferSize = size_t{64} << 10;
 constexpr int kNameTries = 100;
 
 std::string failureLine(const std::filesystem::path& target, std::string_view reason) {

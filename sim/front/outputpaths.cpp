@@ -1,7 +1,7 @@
 #include "outputpaths.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <vector>
 
 namespace tapsim {
@@ -50,10 +50,9 @@ bool sameFile(const Place& a, const Place& b) {
 
 // A file that the folder output would write over or, for snapshots, remove.
 bool amongNumbered(const Place& file, const Place& folder) {
-  for (const fs::path& path : {file.at, file.resolved})
-    if (path.parent_path() == folder.resolved && isNumberedPng(path.filename().string(), folder.numbered))
-      return true;
-  return false;
+  return std::ranges::any_of(std::array{file.at, file.resolved}, [&](const fs::path& path) {
+    return path.parent_path() == folder.resolved && isNumberedPng(path.filename().string(), folder.numbered);
+  });
 }
 
 std::string shown(const Place& place) { return std::string(place.role) + " " + place.given.string(); }

@@ -14,8 +14,9 @@ namespace tapsim {
 using RowSource = std::function<void(int32_t y, std::span<uint32_t> row)>;
 
 // Writes an 8-bit RGB PNG (alpha is dropped) without time stamps, so the same
-// picture gives the same file. On failure returns false, sets error to one
-// line, and leaves no partial file behind.
+// picture gives the same file. The file appears whole or not at all
+// (AtomicFile): on failure returns false, sets error to one line, and an
+// earlier file of that name stays as it was.
 bool writePng(const std::filesystem::path& path, std::span<const uint32_t> argb, int32_t width,
               int32_t height, std::string& error);
 bool writePng(const std::filesystem::path& path, int32_t width, int32_t height, const RowSource& rows,

@@ -160,6 +160,8 @@ int run(FrontOptions& options) {
   board.reset();
   endDescendants();
 
+  // An interrupted or failed run leaves no output that looks whole.
+  if (requestedStop != 0 || !frontError.empty()) outputs.abandon();
   // A front end that failed after the module had ended still failed.
   if (!frontError.empty() && session->verdict() != frontError) return fail(kRunFailed, frontError);
   if (!session->verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session->verdict().c_str());

@@ -2,9 +2,6 @@
 
 #include <zlib.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "front/png.h"
 
 namespace tapsim {
@@ -18,28 +15,49 @@ std::string checksumLine(size_t number, const Frame& frame) {
   return line;
 }
 
-Outputs::Outputs(const FrontOptions& options) : options_(options) {}
-
-Outputs::~Outputs() {
-  if (checksums_) std::fclose(checksums_);
+OutputPaths outputPaths(const FrontOptions& options) {
+  OutputPaths paths{options.snapshots, options.contactSheet, options.checksums, {}, options.windowCaptures};
+  paths.trace = options.run.tracePath;
+  return paths;
 }
 
-bool Outputs::open(std::string& error) {
+Outputs::Outputs(const FrontOptions& options) : options_(options) {}
+
+namespace {
+
+bool makeFolder(const std::filesystem::path& folder, std::string& error) {
   std::error_code ec;
-  if (!options_.snapshots.empty()) {
-    std::filesystem::create_directories(options_.snapshots, ec);
-    if (ec) {
-      error = "cannot make " + options_.snapshots.string() + ": " + ec.message();
-      return false;
-    }
+  std::filesystem::create_directories(folder, ec);
+  if (ec) error = "cannot make " + folder.string() + ": " + ec.message();
+  return !ec;
+}
+
+// Earlier screens would pass for this run's; they go before it starts.
+bool clearSnapshots(const std::filesystem::path& folder, std::string& error) {
+  const auto removed = removeSnapshots(folder, error);
+  if (!removed) return false;
+  if (*removed > 0) {
+    std::printf("snapshots: removed %zu screen-NNN.png of an earlier run from %s\n", *removed, folder.c_str());
+    std::fflush(stdout);  // before the receiver's own output
   }
-  if (!options_.checksums.empty() && checksums_ == nullptr) {
-    checksums_ = std::fopen(options_.checksums.c_str(), "w");
-    if (checksums_ == nullptr) {
-      error = "cannot write " + options_.checksums.string() + ": " + std::strerror(errno);
-      return false;
-    }
+  return true;
+}
+
+}  // namespace
+
+bool Outputs::open(std::string& error) {
+  if (auto refused = refusedOutput(outputPaths(options_), options_.module, options_.disk)) {
+    error = *refused;
+    return false;
   }
+  if (!options_.snapshots.empty() &&
+      (!makeFolder(options_.snapshots, error) || !clearSnapshots(options_.snapshots, error)))
+    return false;
+  if (!options_.checksums.empty() && !checksums_) {
+    checksums_ = AtomicFile::create(options_.checksums, error);
+    if (!checksums_) return false;
+  }
+  std::error_code ec;
   const auto sheetFolder = std::filesystem::absolute(options_.contactSheet, ec).parent_path();
   if (!options_.contactSheet.empty() && !std::filesystem::is_directory(sheetFolder, ec)) {
     error = "cannot write " + options_.contactSheet.string() + ": no folder " + sheetFolder.string();
@@ -49,50 +67,52 @@ bool Outputs::open(std::string& error) {
 }
 
 bool Outputs::add(const Frame& frame, std::string& error) {
+  if (failed_) return false;
   ++count_;
+  failed_ = true;  // until this screen is out everywhere
   if (!options_.snapshots.empty()) {
-    if (count_ == 1) {
-      std::error_code ec;
-      std::filesystem::create_directories(options_.snapshots, ec);
-      if (ec) {
-        error = "cannot make " + options_.snapshots.string() + ": " + ec.message();
-        return false;
-      }
-    }
+    if (count_ == 1 && !makeFolder(options_.snapshots, error)) return false;
     char name[32];
     std::snprintf(name, sizeof name, "screen-%03zu.png", count_);
     if (!writePng(options_.snapshots / name, frame, kScreenWidth, kScreenHeight, error)) return false;
   }
-  if (!options_.checksums.empty()) {
-    if (checksums_ == nullptr) checksums_ = std::fopen(options_.checksums.c_str(), "w");
-    if (checksums_ == nullptr) {
-      error = "cannot write " + options_.checksums.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    std::fprintf(checksums_, "%s\n", checksumLine(count_, frame).c_str());
+  if (checksums_ && !checksums_->write(checksumLine(count_, frame) + "\n")) {
+    error = checksums_->error();
+    return false;
   }
   if (!options_.contactSheet.empty()) sheet_.add(frame);
+  failed_ = false;
   return true;
 }
 
 bool Outputs::finish(std::string& error) {
-  if (checksums_ != nullptr && std::fclose(checksums_) != 0) {
-    checksums_ = nullptr;
-    error = "cannot finish " + options_.checksums.string();
-    return false;
+  if (failed_) {
+    checksums_.reset();  // this run's checksums would be partial: the earlier file stays
+    return true;         // the failure was reported when it happened
   }
-  checksums_ = nullptr;
+  if (checksums_ && !checksums_->commit(error)) return false;
   if (options_.contactSheet.empty() || sheet_.frameCount() == 0) return true;
   return sheet_.write(options_.contactSheet, error);
 }
 
 std::vector<std::string> Outputs::report() const {
+  const std::string noScreen = "no screen was synced";
   std::vector<std::string> lines;
   if (!options_.snapshots.empty())
-    lines.push_back("snapshots: " + std::to_string(count_) + " PNGs in " + options_.snapshots.string());
-  if (!options_.contactSheet.empty() && count_ > 0)
-    lines.push_back("contact sheet: " + options_.contactSheet.string());
-  if (!options_.checksums.empty()) lines.push_back("checksums: " + options_.checksums.string());
+    lines.push_back(count_ > 0 ? "snapshots: " + std::to_string(count_) + " PNGs in " + options_.snapshots.string()
+                               : "snapshots: none, " + noScreen + "; " + options_.snapshots.string() +
+                                     " holds no screen-NNN.png");
+  if (!options_.contactSheet.empty()) {
+    std::error_code ec;
+    const bool earlier = std::filesystem::exists(options_.contactSheet, ec);
+    lines.push_back(count_ > 0 ? "contact sheet: " + options_.contactSheet.string()
+                    : earlier  ? "contact sheet: none written, " + noScreen + "; " + options_.contactSheet.string() +
+                                    " is an earlier run's"
+                               : "contact sheet: none written, " + noScreen);
+  }
+  if (!options_.checksums.empty())
+    lines.push_back(count_ > 0 ? "checksums: " + options_.checksums.string()
+                               : "checksums: " + options_.checksums.string() + " is empty, " + noScreen);
   return lines;
 }
 

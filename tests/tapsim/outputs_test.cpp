@@ -2,6 +2,8 @@
 // contact sheet, checksum lines.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <set>
 
 #include "process.h"
@@ -94,6 +96,141 @@ TEST(Checksums, GoldenScriptGivesTheReviewedLines) {
   EXPECT_EQ(readText(sums), readText(GOLDEN_PAGES));
   EXPECT_EQ(syncedScreens(outcome), 43u);
 }
+
+std::set<std::string> namesIn(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+void writeText(const fs::path& file, const std::string& text) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+// A copy of Quarnel that a refused output could spoil without harm.
+std::string moduleCopy(const Sandbox& s) {
+  fs::copy_file(QUARNEL_MODULE, s / "mod.tap");
+  return (s / "mod.tap").string();
+}
+
+// One hostile or unlucky use of the outputs: the arguments it runs with, what
+// tapsim must say (on either stream) and the files it must leave.
+struct OutputCase {
+  const char* name;
+  std::function<std::vector<std::string>(const Sandbox&)> args;
+  int exitCode;
+  std::string said;
+  std::function<void(const Sandbox&)> leaves;
+  friend void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class OutputUse : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(OutputUse, SaysWhatHappenedAndKeepsEveryFileWholeOrAsItWas) {
+  Sandbox sandbox;
+  std::vector<std::string> args{"--headless"};
+  for (auto& arg : GetParam().args(sandbox)) args.push_back(arg);
+  const Outcome outcome = runTapsim(sandbox, args);
+  EXPECT_EQ(outcome.exitCode, GetParam().exitCode) << outcome.out << outcome.err;
+  EXPECT_TRUE(contains(outcome.out + outcome.err, GetParam().said)) << outcome.out << outcome.err;
+  GetParam().leaves(sandbox);
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+const std::string kModuleText = readText(QUARNEL_MODULE);
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, OutputUse,
+    testing::Values(
+        OutputCase{"EarlierScreensAreRemovedAndCounted",
+                   [](const Sandbox& s) {
+                     for (const char* old : {"screen-001.png", "screen-002.png", "screen-003.png", "screen-120.png"})
+                       writeText(s / "shots" / old, "an earlier run's");
+                     writeText(s / "shots" / "notes.txt", "mine");
+                     return std::vector<std::string>{"--keys", "next quit", "--snapshots", (s / "shots").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "removed 4 screen-NNN.png",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(namesIn(s / "shots"),
+                               (std::set<std::string>{"screen-001.png", "screen-002.png", "notes.txt"}));
+                     EXPECT_EQ(pngSize(s / "shots" / "screen-002.png"), (std::pair<uint32_t, uint32_t>{720, 576}));
+                     EXPECT_EQ(readText(s / "shots" / "notes.txt"), "mine");
+                   }},
+        OutputCase{"NoScreenLeavesTheEarlierSheetAndSaysSo",
+                   [](const Sandbox& s) {
+                     writeText(s / "sheet.png", "an earlier sheet");
+                     return std::vector<std::string>{"--keys", "quit", "--contact-sheet", (s / "sheet.png").string(),
+                                                     "--checksums", (s / "sums.txt").string(), "--snapshots",
+                                                     (s / "shots").string(), testModule("quiet").string()};
+                   },
+                   0, "contact sheet: none written, no screen was synced",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(readText(s / "sheet.png"), "an earlier sheet");
+                     EXPECT_EQ(readText(s / "sums.txt"), "");
+                     EXPECT_TRUE(namesIn(s / "shots").empty());
+                   }},
+        OutputCase{"EmptyChecksumsAreSaidInWords",
+                   [](const Sandbox& s) {
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "sums.txt").string(),
+                                                     testModule("quiet").string()};
+                   },
+                   0, "is empty, no screen was synced", [](const Sandbox&) {}},
+        OutputCase{"ChecksumsOverTheModuleAreRefused",
+                   [](const Sandbox& s) {
+                     const auto module = moduleCopy(s);
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", module, module};
+                   },
+                   2, "is the module file",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "mod.tap"), kModuleText); }},
+        OutputCase{"TraceOverTheModuleIsRefused",
+                   [](const Sandbox& s) {
+                     const auto module = moduleCopy(s);
+                     return std::vector<std::string>{"--keys", "quit", "--trace", module, module};
+                   },
+                   2, "is the module file",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "mod.tap"), kModuleText); }},
+        OutputCase{"TraceOverTheDiskDatabaseIsRefused",
+                   [](const Sandbox& s) {
+                     writeText(s / "disk/ProgramFiles/Settings/FirmwareTMS.dat", "the disk's database");
+                     return std::vector<std::string>{
+                         "--keys", "quit", "--disk", (s / "disk").string(), "--trace",
+                         (s / "disk/ProgramFiles/Settings/FirmwareTMS.dat").string(), QUARNEL_MODULE};
+                   },
+                   2, "lies on the simulated disk",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(readText(s / "disk/ProgramFiles/Settings/FirmwareTMS.dat"), "the disk's database");
+                   }},
+        OutputCase{"ContactSheetAmongTheScreensIsRefused",
+                   [](const Sandbox& s) {
+                     writeText(s / "shots" / "screen-001.png", "an earlier sheet");
+                     return std::vector<std::string>{"--keys", "quit", "--snapshots", (s / "shots").string(),
+                                                     "--contact-sheet", (s / "shots/screen-001.png").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   2, "screen-NNN.png",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(readText(s / "shots" / "screen-001.png"), "an earlier sheet");
+                   }},
+        OutputCase{"ChecksumsToAFullDeviceSayWhy",
+                   [](const Sandbox&) {
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", "/dev/full", QUARNEL_MODULE};
+                   },
+                   1, "cannot write /dev/full: No space left on device", [](const Sandbox&) {}},
+        OutputCase{"AFailedRunKeepsTheEarlierChecksums",
+                   [](const Sandbox& s) {
+                     writeText(s / "sums.txt", "an earlier run's sums");
+                     fs::create_directories(s / "shots" / "screen-002.png");  // the second screen cannot be written
+                     return std::vector<std::string>{"--keys", "next*3 quit", "--snapshots", (s / "shots").string(),
+                                                     "--checksums", (s / "sums.txt").string(), QUARNEL_MODULE};
+                   },
+                   1, "screen-002.png: is a folder",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(readText(s / "sums.txt"), "an earlier run's sums");
+                     EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"sums.txt", "shots"})) << "a temporary file";
+                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tapsim_test

@@ -1,9 +1,8 @@
 // fwdat: makes and inspects firmware database files ("FirmwareTMS.dat").
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,20 +16,24 @@ namespace {
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 
 constexpr std::string_view kUsageText =
-    "Usage: fwdat create OUT [--model ID:REMOTE]... [--default-models]\n"
+    "Usage: fwdat create OUT [--model ID:REMOTE]... [--default-models] [--force]\n"
     "  or:  fwdat show FILE\n"
     "\n"
     "Commands:\n"
     "  create OUT          write a database with one record per --model, in the\n"
-    "                      order given\n"
-    "  show FILE           print the header and every record, and why the module\n"
-    "                      would refuse the file if it would; exits 1 for a\n"
-    "                      refused file\n"
+    "                      order given; OUT appears whole or not at all, and a\n"
+    "                      failed write leaves an earlier OUT as it was\n"
+    "  show FILE           print the header and the records, and why the module\n"
+    "                      would refuse the file if it would (one larger than a\n"
+    "                      receiver's memory for a module is refused); exits 1\n"
+    "                      for a refused file; reads only what it shows\n"
     "\n"
     "Options of create:\n"
     "  --model ID:REMOTE   one model: system id 0..65535, remote type a 32-bit\n"
     "                      integer\n"
     "  --default-models    add the simulator's default models\n"
+    "  --force             replace an existing OUT; a symbolic link is then\n"
+    "                      replaced by the file, never written through\n"
     "\n"
     "  --help              show this text\n"
     "  --version           print fwdat's version\n";
@@ -50,6 +53,7 @@ bool isHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 int create(const std::vector<std::string_view>& args) {
   std::optional<std::string> out;
   std::vector<fwdat::ModelRecord> models;
+  bool force = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--model") {
       if (i + 1 == args.size()) return usageError("--model needs ID:REMOTE");
@@ -57,6 +61,8 @@ int create(const std::vector<std::string_view>& args) {
       const auto model = fwdat::parseModelArgument(args[++i], error);
       if (!model) return usageError(error);
       models.push_back(*model);
+    } else if (args[i] == "--force") {
+      force = true;
     } else if (args[i] == "--default-models") {
       const auto defaults = fwdat::defaultModels();
       models.insert(models.end(), defaults.begin(), defaults.end());
@@ -69,23 +75,14 @@ int create(const std::vector<std::string_view>& args) {
     }
   }
   if (!out) return usageError("create needs an output file");
-  if (!fwdat::writeFile(*out, models)) return failure("cannot write '" + *out + "'");
-  return kOk;
-}
-
-std::optional<std::vector<uint8_t>> readFile(const std::string& path, std::string& error) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    error = "'" + path + "' is not a readable file";
-    return std::nullopt;
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-  if (file.bad() || !file.is_open()) {
-    error = "cannot read '" + path + "'";
-    return std::nullopt;
-  }
-  return bytes;
+  if (!force && std::filesystem::is_regular_file(std::filesystem::symlink_status(*out, ec)))
+    return failure(*out + " exists; --force replaces it");
+  if (!force && std::filesystem::is_symlink(std::filesystem::symlink_status(*out, ec)))
+    return failure(*out + " exists (a symbolic link); --force replaces the link with the file");
+  std::string error;
+  if (!fwdat::writeFile(*out, models, error, force)) return failure(error);
+  return kOk;
 }
 
 std::string hex32(uint32_t v) {
@@ -109,9 +106,13 @@ void printRecords(const fwdat::Contents& c) {
   for (size_t i = 0; i < c.records.size(); ++i)
     std::cout << "  " << i << ": system id " << c.records[i].sysId << ", remote type "
               << c.records[i].remoteType << "\n";
-  if (c.header && c.records.size() < c.header->recordCount)
-    std::cout << "  (" << c.header->recordCount - c.records.size()
-              << " more counted records lie past the end of the file)\n";
+  if (!c.header) return;
+  const uint64_t inFile = std::min<uint64_t>(c.header->recordCount, (c.fileSize - fwdat::kHeaderSize) / fwdat::kRecordSize);
+  if (c.records.size() < inFile)
+    std::cout << "  (" << inFile - c.records.size() << " more records not shown: past the "
+              << fwdat::kLargestLoadable << " bytes a module could load)\n";
+  if (inFile < c.header->recordCount)
+    std::cout << "  (" << c.header->recordCount - inFile << " more counted records lie past the end of the file)\n";
 }
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -125,9 +126,9 @@ int show(const std::vector<std::string_view>& args) {
     return usageError("show needs exactly one file");
   const std::string path(args[0]);
   std::string error;
-  const auto bytes = readFile(path, error);
-  if (!bytes) return failure(error);
-  const fwdat::Contents contents = fwdat::parse(*bytes);
+  const auto inspected = fwdat::inspectFile(path, error);
+  if (!inspected) return failure(error);
+  const fwdat::Contents& contents = *inspected;
   std::cout << path << ": " << contents.fileSize << " bytes\n";
   if (contents.header) {
     printHeader(*contents.header);

@@ -1,8 +1,15 @@
 #include "fwdatfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <set>
 
@@ -43,7 +50,7 @@ uint32_t byteSwapped(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
 }
 
-void checkHeader(const Header& header, size_t fileSize, Contents& out) {
+void checkHeader(const Header& header, uint64_t fileSize, Contents& out) {
   if (header.magic != kMagic) {
     std::string hint = header.magic == byteSwapped(kMagic) ? " (written big-endian)" : "";
     out.rejections.push_back("bad magic " + hex32(header.magic) + hint + ", expected " +
@@ -58,6 +65,10 @@ void checkHeader(const Header& header, size_t fileSize, Contents& out) {
                              " records, which need " + std::to_string(needed) +
                              " bytes, but the file has only " + std::to_string(fileSize) +
                              " bytes");
+  if (fileSize > kLargestLoadable)
+    out.rejections.push_back("the file has " + std::to_string(fileSize) + " bytes, more than the " +
+                             std::to_string(kLargestLoadable) + " (" + std::to_string(kLargestLoadable >> 20) +
+                             " MiB) that a receiver's memory gives a module: the module cannot load it");
 }
 
 void noteDuplicates(Contents& out) {
@@ -75,6 +86,64 @@ std::optional<long long> parseInteger(std::string_view text) {
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
   return value;
+}
+
+// Hands out record `index` into the span; false when it cannot be read.
+using RecordReader = std::function<bool(size_t index, std::span<uint8_t, kRecordSize> record)>;
+
+// The verdict from the file's size and its first bytes (all of them when
+// fewer than a header), reading records only as far as they are shown.
+Contents examine(uint64_t fileSize, std::span<const uint8_t> head, const RecordReader& recordAt) {
+  Contents out;
+  out.fileSize = fileSize;
+  if (fileSize == 0) {
+    out.rejections.push_back("the file is empty");
+    return out;
+  }
+  if (fileSize < kHeaderSize) {
+    out.rejections.push_back("the file has " + std::to_string(fileSize) + " bytes, fewer than the " +
+                             std::to_string(kHeaderSize) + "-byte header");
+    return out;
+  }
+  const Header header = readHeader(head);
+  out.header = header;
+  checkHeader(header, fileSize, out);
+  const uint64_t inFile = std::min<uint64_t>(header.recordCount, (fileSize - kHeaderSize) / kRecordSize);
+  const auto shown = static_cast<size_t>(std::min<uint64_t>(inFile, kMostRecordsShown));
+  std::array<uint8_t, kRecordSize> record{};
+  for (size_t i = 0; i < shown && recordAt(i, record); ++i) out.records.push_back(readRecord(record));
+  if (inFile == header.recordCount) out.trailingBytes = fileSize - kHeaderSize - kRecordSize * inFile;
+  noteDuplicates(out);
+  return out;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// False, with errno set (0 for a file that ended early), unless every byte came.
+bool readWhole(int fd, uint64_t offset, std::span<uint8_t> into) {
+  while (!into.empty()) {
+    const ssize_t got = pread(fd, into.data(), into.size(), static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = 0;
+      return false;
+    }
+    into = into.subspan(static_cast<size_t>(got));
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
 }
 
 constexpr ModelRecord kDefaultModels[] = {
@@ -103,29 +172,43 @@ std::vector<uint8_t> build(std::span<const ModelRecord> models) {
 }
 
 Contents parse(std::span<const uint8_t> bytes) {
-  Contents out;
-  out.fileSize = bytes.size();
-  if (bytes.empty()) {
-    out.rejections.push_back("the file is empty");
-    return out;
+  const auto recordAt = [bytes](size_t index, std::span<uint8_t, kRecordSize> record) {
+    const auto from = bytes.subspan(kHeaderSize + kRecordSize * index, kRecordSize);
+    std::copy(from.begin(), from.end(), record.begin());
+    return true;
+  };
+  return examine(bytes.size(), bytes.first(std::min(bytes.size(), kHeaderSize)), recordAt);
+}
+
+std::optional<Contents> inspectFile(const std::filesystem::path& file, std::string& error) {
+  const FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+    error = "cannot read " + file.string() + ": " + std::strerror(errno);
+    return std::nullopt;
   }
-  if (bytes.size() < kHeaderSize) {
-    out.rejections.push_back("the file has " + std::to_string(bytes.size()) +
-                             " bytes, fewer than the " + std::to_string(kHeaderSize) +
-                             "-byte header");
-    return out;
+  if (!S_ISREG(info.st_mode)) {
+    error = "cannot read " + file.string() + (S_ISDIR(info.st_mode) ? ": is a folder" : ": is not a regular file");
+    return std::nullopt;
   }
-  const Header header = readHeader(bytes);
-  out.header = header;
-  checkHeader(header, bytes.size(), out);
-  const size_t room = (bytes.size() - kHeaderSize) / kRecordSize;
-  const size_t shown = header.recordCount < room ? header.recordCount : room;
-  for (size_t i = 0; i < shown; ++i)
-    out.records.push_back(readRecord(bytes.subspan(kHeaderSize + kRecordSize * i, kRecordSize)));
-  if (shown == header.recordCount)
-    out.trailingBytes = bytes.size() - kHeaderSize - kRecordSize * shown;
-  noteDuplicates(out);
-  return out;
+  int readError = 0;
+  const auto readAt = [&](uint64_t offset, std::span<uint8_t> into) {
+    if (readError == 0 && !readWhole(fd.get(), offset, into)) readError = errno != 0 ? errno : EIO;
+    return readError == 0;
+  };
+  std::array<uint8_t, kHeaderSize> head{};
+  const auto fileSize = static_cast<uint64_t>(info.st_size);
+  const std::span<uint8_t> headBytes(head.data(), std::min<uint64_t>(fileSize, kHeaderSize));
+  readAt(0, headBytes);
+  const auto recordAt = [&](size_t index, std::span<uint8_t, kRecordSize> record) {
+    return readAt(kHeaderSize + uint64_t{kRecordSize} * index, record);
+  };
+  Contents contents = examine(fileSize, headBytes, recordAt);
+  if (readError != 0) {
+    error = "cannot read " + file.string() + ": " + std::strerror(readError);
+    return std::nullopt;
+  }
+  return contents;
 }
 
 std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::string& error) {
@@ -149,13 +232,5 @@ std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::st
 }
 
 std::span<const ModelRecord> defaultModels() { return kDefaultModels; }
-
-bool writeFile(const std::filesystem::path& file, std::span<const ModelRecord> models) {
-  const std::vector<uint8_t> bytes = build(models);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
 
 }  // namespace fwdat

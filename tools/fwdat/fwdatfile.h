@@ -10,12 +10,18 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/platform/receivermemory.h"
+
 namespace fwdat {
 
 inline constexpr uint32_t kMagic = 0x12345678;
 inline constexpr size_t kHeaderSize = 20;
 inline constexpr size_t kRecordSize = 348;
 inline constexpr size_t kRemoteTypeOffset = 320;
+// The module reads the file whole into one block of the receiver's memory.
+inline constexpr uint64_t kLargestLoadable = tapsim::kReceiverMemoryLimit;
+// No more records than a loadable file can hold are read or shown.
+inline constexpr size_t kMostRecordsShown = (kLargestLoadable - kHeaderSize) / kRecordSize;
 
 struct ModelRecord {
   uint16_t sysId = 0;
@@ -32,10 +38,10 @@ struct Header {
 };
 
 struct Contents {
-  size_t fileSize = 0;
+  uint64_t fileSize = 0;
   std::optional<Header> header;     // absent when the file is shorter than a header
-  std::vector<ModelRecord> records;  // those that lie wholly inside the file
-  size_t trailingBytes = 0;          // behind the last counted record
+  std::vector<ModelRecord> records;  // those that lie wholly inside the file, kMostRecordsShown at most
+  uint64_t trailingBytes = 0;        // behind the last counted record
   std::vector<std::string> rejections;  // why the module would refuse the file
   std::vector<std::string> notes;       // harmless oddities
 
@@ -46,11 +52,21 @@ struct Contents {
 // given order; fields the module does not read are zero.
 std::vector<uint8_t> build(std::span<const ModelRecord> models);
 
-// Writes build(models) to the file, replacing it; false when it cannot be written whole.
+// Writes build(models) to the file whole or not at all (a temporary file
+// beside it, renamed into place; a symbolic link is replaced, not written
+// through). On failure returns false, sets error to one line with the OS's
+// reason, and an earlier file stays as it was. With `replace` false an
+// existing file is not replaced.
+bool writeFile(const std::filesystem::path& file, std::span<const ModelRecord> models, std::string& error,
+               bool replace = true);
 bool writeFile(const std::filesystem::path& file, std::span<const ModelRecord> models);
 
 // Reads any bytes at all; never reads past the span.
 Contents parse(std::span<const uint8_t> bytes);
+
+// The same for a file of any size, reading only its header and the records
+// in `records`; nothing, and error set with the OS's reason, when it cannot be read.
+std::optional<Contents> inspectFile(const std::filesystem::path& file, std::string& error);
 
 // "ID:REMOTE", e.g. "22120:1". On failure returns nothing and sets error.
 std::optional<ModelRecord> parseModelArgument(std::string_view argument, std::string& error);

@@ -87,7 +87,7 @@ struct ModuleReport {
   std::vector<Symbol> exported;
   std::vector<Symbol> undefined;
   bool codeChecked = false;  // little-endian 32-bit MIPS files only
-  std::vector<CodeFinding> codeFindings;  // in address order
+  std::vector<CodeFinding> codeFindings;  // section by section, each in address order
 };
 
 // Either a report or the reason the file could not be read as a module.

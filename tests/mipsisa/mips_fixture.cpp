@@ -67,6 +67,7 @@ Bytes build(const MipsFixture& fixture) {
   };
   Bytes sectionNames{std::byte{0}};
   std::vector<Elf32_Word> nameOffsets;
+  nameOffsets.reserve(sections.size());
   for (const Section& section : sections) nameOffsets.push_back(appendText(sectionNames, section.name));
   sections.back().content = sectionNames;
 

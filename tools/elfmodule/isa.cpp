@@ -156,10 +156,11 @@ class Scanner {
       return std::tie(a.section, a.value, b.global, a.name) < std::tie(b.section, b.value, a.global, b.name);
     });
     // Of several names for one address, the global one that sorts first stays.
-    const auto repeats = std::ranges::unique(functions_, [](const FunctionStart& a, const FunctionStart& b) {
-      return a.section == b.section && a.value == b.value;
-    });
-    functions_.erase(repeats.begin(), repeats.end());
+    const auto repeats = std::unique(functions_.begin(), functions_.end(),
+                                     [](const FunctionStart& a, const FunctionStart& b) {
+                                       return a.section == b.section && a.value == b.value;
+                                     });
+    functions_.erase(repeats, functions_.end());
     return {};
   }
 

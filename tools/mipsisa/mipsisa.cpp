@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "elfmodule.h"
+#include "quarnel_version.h"
 
 namespace {
 
@@ -20,7 +21,8 @@ constexpr std::string_view kUsage =
     "or says floating point. FUNCTION is the nearest function symbol before it,\n"
     "from .symtab or .dynsym, or \"unknown function\".\n"
     "\n"
-    "  --help  show this text\n"
+    "  --help     show this text\n"
+    "  --version  print mipsisa's version\n"
     "\n"
     "Exit status: 0 every file is clean, 1 some instruction was found,\n"
     "2 bad usage or a file that cannot be read as little-endian 32-bit MIPS.\n";
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "mipsisa " << QUARNEL_VERSION << '\n';
       return 0;
     }
     if (arg.starts_with("-")) {

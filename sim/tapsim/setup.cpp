@@ -70,7 +70,7 @@ std::filesystem::path findProgram(std::string_view name) {
 }
 
 std::set<std::string> exportedNames(const std::filesystem::path& library, std::string& error) {
-  const auto inspection = tapelf::inspect(library);
+  const auto inspection = tapelf::inspect(library, tapelf::Code::skip);
   if (!inspection) {
     error = "cannot read the simulator's library " + inspection.error;
     return {};

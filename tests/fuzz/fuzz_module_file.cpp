@@ -2,6 +2,8 @@
 // uses, then judged by the receiver's rules and this PC's and put in words the
 // way tapcheck prints them. The reader may refuse a file but must say why,
 // and whatever it reports must come from the file.
+#include <elf.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +50,27 @@ size_t wordsLength(const tapelf::ModuleReport& report) {
   return length;
 }
 
+// The processor check: only for the receiver's kind of file, every finding
+// named in full, its word taken from the file, and each one a receiver problem.
+void checkCode(const tapelf::ModuleReport& report, std::span<const uint8_t> file) {
+  const bool receiverKind = report.machine == EM_MIPS && report.elfClass == 32 && report.littleEndian;
+  check(report.codeChecked == receiverKind, "code checked for the wrong kind of file");
+  check(report.codeChecked || report.codeFindings.empty(), "code findings without a check");
+  for (const tapelf::CodeFinding& finding : report.codeFindings) {
+    check(!finding.mnemonic.empty() && finding.instruction.starts_with(finding.mnemonic), "an unnamed instruction");
+    check(!finding.function.empty() && !finding.why.empty(), "a finding without function or reason");
+    const std::vector<std::uint8_t> word{static_cast<std::uint8_t>(finding.word), static_cast<std::uint8_t>(finding.word >> 8),
+                                         static_cast<std::uint8_t>(finding.word >> 16),
+                                         static_cast<std::uint8_t>(finding.word >> 24)};
+    check(comesFromFile(word, file), "an instruction word that is not in the file");
+  }
+  if (report.codeFindings.empty()) return;
+  const auto problems = tapelf::problems(report, tapelf::Rules::receiver);
+  const std::string first = tapelf::findingLine(report.path, report.codeFindings.front());
+  check(std::ranges::any_of(problems, [&](const std::string& p) { return p.starts_with(first); }),
+        "a code finding the receiver's rules do not name");
+}
+
 void judge(const tapelf::ModuleReport& report) {
   for (const auto rules : {tapelf::Rules::receiver, tapelf::Rules::pc})
     for (const std::string& problem : tapelf::problems(report, rules))
@@ -72,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(report.elfClass == 32 || report.elfClass == 64, "an ELF class other than 32 or 64");
   check(report.path == kName, "a report of another file");
   checkRecords(report, file);
+  checkCode(report, file);
   check(wordsLength(report) > 0, "a report in no words");
   judge(report);
   return 0;

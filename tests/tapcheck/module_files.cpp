@@ -42,6 +42,8 @@ ElfLayout::ElfLayout(const Bytes& bytes) {
     gelf_getshdr(scn, &shdr);
     const char* name = elf_strptr(elf.get(), names, shdr.sh_name);
     sectionNames_.push_back(name != nullptr ? name : "");
+    if (shdr.sh_type != SHT_NOBITS && (shdr.sh_flags & SHF_ALLOC) != 0)
+      placements_.push_back({shdr.sh_addr, shdr.sh_offset, shdr.sh_size});
     if (shdr.sh_type != SHT_DYNSYM) continue;
     dynsymOffset_ = shdr.sh_offset;
     Elf_Data* data = elf_getdata(scn, nullptr);
@@ -65,6 +67,12 @@ std::size_t ElfLayout::dynamicSymbolIndex(std::string_view name) const {
   for (std::size_t i = 0; i < dynamicSymbols_.size(); ++i)
     if (dynamicSymbols_[i] == name) return i;
   throw std::runtime_error("no dynamic symbol " + std::string(name));
+}
+
+std::size_t ElfLayout::fileOffsetOf(std::uint64_t address) const {
+  for (const Placement& p : placements_)
+    if (address >= p.address && address - p.address < p.size) return p.offset + (address - p.address);
+  throw std::runtime_error("no section holds address " + std::to_string(address));
 }
 
 std::size_t ElfLayout::sectionHeader(std::size_t section) const {

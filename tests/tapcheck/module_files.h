@@ -40,6 +40,7 @@ class ElfLayout {
   std::size_t symbolSizeField(std::size_t symbol) const;
   std::size_t symbolNameField(std::size_t symbol) const;
   std::size_t addressWidth() const { return is64_ ? 8 : 4; }
+  std::size_t fileOffsetOf(std::uint64_t address) const;  // throws when no section holds it
 
  private:
   std::size_t sectionHeader(std::size_t section) const;
@@ -48,6 +49,10 @@ class ElfLayout {
   std::uint64_t sectionTable_ = 0;
   std::size_t sectionCount_ = 0;
   std::vector<std::string> sectionNames_;
+  struct Placement {
+    std::uint64_t address, offset, size;
+  };
+  std::vector<Placement> placements_;  // of the sections with content in the file
   std::uint64_t dynsymOffset_ = 0;
   std::vector<std::string> dynamicSymbols_;
 };

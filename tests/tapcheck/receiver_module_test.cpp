@@ -21,6 +21,7 @@
 #include <set>
 
 #include "module_files.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -235,6 +236,43 @@ TEST_F(ReceiverModule, FlagsOfALaterInstructionSetAreRefused) {
   ASSERT_TRUE(inspection) << inspection.error;
   EXPECT_TRUE(contains(joined(tapelf::problems(*inspection.report, tapelf::Rules::receiver)),
                        "the receiver runs the MIPS32 instruction set; this module needs MIPS32 release 2"));
+}
+
+struct ForeignWord {
+  const char* name;
+  std::uint32_t word;
+  const char* instruction;
+  const char* why;
+};
+
+const ForeignWord kForeignWords[] = {
+    {"Release2ByteSwap", 0x7C0310A0, "wsbh $v0, $v1", "MIPS32 release 2"},
+    {"FloatingPointAdd", 0x46041000, "add.s $f0, $f2, $f4", "floating point"},
+};
+
+class ForeignCode : public ReceiverModule, public testing::WithParamInterface<ForeignWord> {};
+
+INSTANTIATE_TEST_SUITE_P(ReceiverRules, ForeignCode, testing::ValuesIn(kForeignWords),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The ELF flags still say MIPS32: only the code gives the module away.
+TEST_P(ForeignCode, IsRefusedByTapcheckInOneLineNamingInstructionFunctionAndFile) {
+  Bytes bytes = readFile(QUARNEL_RECEIVER_MODULE);
+  const ElfLayout layout(bytes);
+  const tapelf::Symbol* entry = tapelf::findExported(report, "TAP_Main");
+  ASSERT_NE(entry, nullptr);
+  const std::uint64_t address = entry->value + 4;
+  put(bytes, layout.fileOffsetOf(address), GetParam().word, 4);
+  char addressText[32];
+  std::snprintf(addressText, sizeof addressText, "0x%" PRIX64, address);
+  const quarnel::test::ToolScratch scratch(TAPCHECK_TOOL);
+  const std::string file = scratch.write("foreign.tap", bytes);
+  const auto run = scratch.run("--quiet " + file);
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_EQ(run.err, "tapcheck: " + file + " is not loadable on the receiver: " + file + ": " +
+                         GetParam().instruction + " in TAP_Main+0x4 at " + addressText +
+                         " (" + GetParam().why + "): the receiver's processor (MIPS32 release 1, no FPU) "
+                         "cannot run it\n");
 }
 
 using TapcheckOnReceiverBuild = ReceiverBuild;

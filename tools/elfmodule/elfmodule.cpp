@@ -51,7 +51,7 @@ struct Section {
 // Reads one ELF image held in memory; each step fails with a sentence for people.
 class Reader {
  public:
-  Reader(std::span<char> image, std::string_view name) : image_(image) {
+  Reader(std::span<char> image, std::string_view name, Code code) : image_(image), code_(code) {
     report_.path = std::string(name);
     report_.fileSize = image.size();
   }
@@ -71,6 +71,15 @@ class Reader {
     if (auto error = readSymbols(); !error.empty()) return error;
     if (auto error = readRecords(); !error.empty()) return error;
     nameInitEntry();
+    return checkCode();
+  }
+
+  std::string checkCode() {
+    if (code_ == Code::skip) return {};
+    if (report_.machine != EM_MIPS || report_.elfClass != 32 || !report_.littleEndian) return {};
+    report_.codeChecked = true;
+    if (auto error = findLaterInstructions(elf_.get(), report_.codeFindings); !error.empty())
+      return "cannot check the code: " + error;
     return {};
   }
 
@@ -319,6 +328,7 @@ class Reader {
   }
 
   std::span<char> image_;
+  Code code_;
   ElfHandle elf_;
   ModuleReport report_;
   std::size_t sectionCount_ = 0;
@@ -329,16 +339,16 @@ class Reader {
 
 }  // namespace
 
-Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name) {
+Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name, Code code) {
   // libelf may convert data in place, so it gets a private copy.
   std::vector<char> image(bytes.size());
   if (!bytes.empty()) std::memcpy(image.data(), bytes.data(), bytes.size());
-  Inspection result = Reader(image, name).run();
+  Inspection result = Reader(image, name, code).run();
   if (!result) result.error = std::string(name) + ": " + result.error;
   return result;
 }
 
-Inspection inspect(const std::filesystem::path& file) {
+Inspection inspect(const std::filesystem::path& file, Code code) {
   const std::string name = file.string();
   std::error_code error;
   if (!std::filesystem::is_regular_file(file, error))
@@ -346,12 +356,13 @@ Inspection inspect(const std::filesystem::path& file) {
   const auto size = std::filesystem::file_size(file, error);
   if (error) return {std::nullopt, name + ": " + error.message()};
   if (size > kLargestModule)
-    return {std::nullopt, name + ": " + std::to_string(size) + " bytes is larger than any module"};
+    return {std::nullopt, name + ": " + std::to_string(size) + " bytes is larger than the reader takes (" +
+                                std::to_string(kLargestModule >> 20) + " MiB)"};
   std::ifstream in(file, std::ios::binary);
   std::vector<std::byte> bytes(size);
   if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
     return {std::nullopt, name + ": cannot read the file"};
-  return inspectBytes(bytes, name);
+  return inspectBytes(bytes, name, code);
 }
 
 }  // namespace tapelf

@@ -49,6 +49,18 @@ struct Symbol {
   std::uint64_t size = 0;
 };
 
+// An instruction in a little-endian MIPS32 file that the receiver's processor
+// (MIPS32 release 1, no floating-point unit) cannot run.
+struct CodeFinding {
+  std::uint64_t address = 0;
+  std::uint32_t word = 0;
+  std::string mnemonic;
+  std::string instruction;  // mnemonic and operands
+  std::string function;     // the nearest function symbol at or before it, or "unknown function"
+  std::uint64_t offset = 0;  // from the start of that function
+  std::string why;          // "MIPS32 release 2", "floating point", "MIPS64", ...
+};
+
 struct ModuleReport {
   std::string path;
   std::uint64_t fileSize = 0;
@@ -74,6 +86,8 @@ struct ModuleReport {
   std::vector<Record> records;  // one per recordLayouts() entry, same order
   std::vector<Symbol> exported;
   std::vector<Symbol> undefined;
+  bool codeChecked = false;  // little-endian 32-bit MIPS files only
+  std::vector<CodeFinding> codeFindings;  // section by section, each in address order
 };
 
 // Either a report or the reason the file could not be read as a module.
@@ -83,8 +97,12 @@ struct Inspection {
   explicit operator bool() const { return report.has_value(); }
 };
 
-Inspection inspect(const std::filesystem::path& file);
-Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name);
+// Whether the reader disassembles a MIPS file's code for the processor check;
+// Capstone takes about half a second for a C library's 1.5 MB of code.
+enum class Code { check, skip };
+
+Inspection inspect(const std::filesystem::path& file, Code code = Code::check);
+Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name, Code code = Code::check);
 
 // What stands between the module and a load under the given rules; empty when loadable.
 std::vector<std::string> problems(const ModuleReport& report, Rules rules);
@@ -98,6 +116,17 @@ std::string abiDescription(const ModuleReport& report);
 std::string typeName(std::uint16_t type);
 std::string recordText(const Record& record);  // up to the first NUL
 std::string describeRecord(const Record& record);  // content as a person reads it
+
+// "FILE: wsbh $v0, $v1 in ntohl+0x4 at 0x1A2B4 (MIPS32 release 2)"
+std::string findingLine(std::string_view file, const CodeFinding& finding);
+
+// The code findings of a file, or why it could not be checked (unreadable, not
+// little-endian 32-bit MIPS).
+struct CodeCheck {
+  std::vector<CodeFinding> findings;
+  std::string error;
+};
+CodeCheck checkMipsCode(const std::filesystem::path& file);
 
 const Symbol* findExported(const ModuleReport& report, std::string_view name);
 const Record* findRecord(const ModuleReport& report, std::string_view symbol);

@@ -1,5 +1,7 @@
 // What the reader, the rules and the words share; not for users of the library.
 #pragma once
+#include <libelf.h>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -65,5 +67,9 @@ std::string hex(std::uint64_t value);
 std::uint32_t readWord(const std::vector<std::uint8_t>& bytes, std::size_t at, bool littleEndian);
 std::string mipsArchName(std::uint32_t flags);
 std::string mipsAbiName(const ModuleReport& report);
+
+// Appends what in the file's code a MIPS32 release 1 processor without FPU
+// cannot run; the sections must already be known to lie within the file.
+std::string findLaterInstructions(Elf* elf, std::vector<CodeFinding>& findings);
 
 }  // namespace tapelf::detail

@@ -144,6 +144,19 @@ void checkFrameEntries(const ModuleReport& report, std::span<const std::string_v
   }
 }
 
+// The first few by name; the rest are counted, since mipsisa lists them all.
+void checkReceiverCode(const ModuleReport& report, std::vector<std::string>& found) {
+  constexpr std::size_t kNamed = 8;
+  const auto& findings = report.codeFindings;
+  for (std::size_t i = 0; i < findings.size() && i < kNamed; ++i)
+    found.push_back(findingLine(report.path, findings[i]) +
+                    ": the receiver's processor (MIPS32 release 1, no FPU) cannot run it");
+  if (findings.size() > kNamed)
+    found.push_back("and " + std::to_string(findings.size() - kNamed) +
+                    " more instructions the receiver's processor cannot run (mipsisa " + report.path +
+                    " lists them all)");
+}
+
 void checkReceiverIdentity(const ModuleReport& report, std::vector<std::string>& found) {
   if (report.elfClass != 32)
     found.push_back("the receiver needs a 32-bit ELF file; this one is 64-bit");
@@ -164,6 +177,7 @@ void checkReceiverIdentity(const ModuleReport& report, std::vector<std::string>&
     found.push_back("the module is not position-independent code");
   if ((report.flags & kMipsNan2008) != 0)
     found.push_back("the module uses the IEEE 754-2008 NaN encoding, which the receiver lacks");
+  checkReceiverCode(report, found);
 }
 
 void checkReceiverLinkage(const ModuleReport& report, std::vector<std::string>& found) {

@@ -200,6 +200,10 @@ void boardFinish(int code) {
   boardPost(WIRE_KEY_HANDLING, args, 3, nullptr, 0);
   if (code == WIRE_BOARD_STOPPED) boardPost(WIRE_STOPPED, nullptr, 0, nullptr, 0);
   boardRing();
+  // The module's memory goes back to the heap and the module is unloaded, so
+  // that a memory checker sees a module's own leaks and nothing of ours.
+  boardReleaseBlocks();
+  if (code == WIRE_BOARD_OK && module != nullptr) dlclose(module);
   boardEnd(code);
 }
 

@@ -118,7 +118,8 @@ TapMainFunction load(const char* file) {
   remoteType = static_cast<const int32_t*>(symbol("RemoteType"));
   if (boardWire->staleDlerror != 0) {
     // What a firmware may leave behind: a failed lookup whose error nobody read.
-    dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
+    const void* missing = dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
+    (void)missing;
   }
   TapEntryPoints entries;
   memset(&entries, 0, sizeof entries);

@@ -1,7 +1,8 @@
 /* A C program on the receiver's C library and processor (uClibc-ng under
-   qemu-mipsel -cpu 4Kc) that loads a module the way the firmware does and
-   reads its name. It also shows that this C library keeps an unread dlerror()
-   across a successful dlsym, and checks the compiler helpers linked into it.
+   qemu-mipsel -cpu 4Kc) that exports the firmware's symbols, loads a module
+   the way the firmware does and reads its name. It also shows that this C
+   library keeps an unread dlerror() across a successful dlsym, and checks the
+   compiler helpers linked into it.
    usage: uclibc_smoke MODULE    (exits 0 when everything holds) */
 #include <dlfcn.h>
 #include <stdio.h>
@@ -18,6 +19,16 @@ static void expect(int holds, const char* what)
         printf("FAILED: %s\n", what);
         ++failures;
     }
+}
+
+/* What the module's library does to find them: the program's own symbols. */
+static void find_firmware_symbols(void)
+{
+    void* program = dlopen(NULL, RTLD_LAZY | RTLD_GLOBAL);
+    expect(program != NULL, "dlopen(NULL) opens the program");
+    expect(dlsym(program, "_tapTask") == (void*)_tapTask, "the program exports _tapTask");
+    expect(dlsym(program, "_curTapTask") == (void*)&_curTapTask, "the program exports _curTapTask");
+    dlclose(program);
 }
 
 static void load(const char* path)
@@ -78,6 +89,7 @@ int main(int argc, char** argv)
         printf("usage: uclibc_smoke MODULE\n");
         return 2;
     }
+    find_firmware_symbols();
     load(argv[1]);
     check_helpers();
     return failures == 0 ? 0 : 1;

@@ -55,21 +55,35 @@ add_custom_target(uclibc ALL DEPENDS ${quarnel_uclibc_stamp})
 add_library(quarnel_uclibc_libc SHARED IMPORTED GLOBAL)
 set_target_properties(quarnel_uclibc_libc PROPERTIES IMPORTED_LOCATION ${QUARNEL_UCLIBC_LIBC})
 
-# Makes TARGET, a C executable, run on the receiver's C library under
-# qemu-mipsel -cpu 4Kc: uClibc's headers and start files, its libc.so.0 loaded
-# by /lib/ld-uClibc.so.0, MIPS32 release 1 code, the classic hash table, and
-# every global symbol exported (modules look up _tapTask and _curTapTask in the
-# program, and its open/write/close come before libc's). The start files frame
-# the link, so call it after the target's own target_link_libraries.
+# Executables here run on uClibc only: a target with C++ sources must not get
+# the cross C++ run time and libm added behind its back.
+set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")
+# Even with -nostdlib the driver hands the linker its own library folders, the
+# cross glibc's among them, so a -lm or -lstdc++ would quietly link against
+# glibc. With -nostdlib, this spec drops them: such a library is then missing.
+set(quarnel_uclibc_specs ${CMAKE_BINARY_DIR}/uclibc/link.specs)
+file(WRITE ${quarnel_uclibc_specs} "*link_libgcc:\n%{!nostdlib:%D}\n\n")
+
+# Makes TARGET, an executable in C (or C-style C++ that needs nothing from the
+# C++ run time), run on the receiver's C library under qemu-mipsel -cpu 4Kc:
+# uClibc's headers and start files, its libc.so.0 loaded by
+# /lib/ld-uClibc.so.0, MIPS32 release 1 code, the classic hash table, and every
+# global symbol exported (modules look up _tapTask and _curTapTask in the
+# program, and its open/write/close come before libc's). A library named with
+# -l is looked for in uClibc's folder only, never in the cross glibc's. The
+# start files frame the link, so call it after the target's own
+# target_link_libraries.
 function(quarnel_uclibc_executable target)
   add_dependencies(${target} uclibc)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
   target_compile_options(${target} PRIVATE
     -nostdinc -march=mips32
     "SHELL:-isystem ${quarnel_compiler_include}"
     "SHELL:-isystem ${QUARNEL_UCLIBC}/usr/include"
     "SHELL:-isystem ${CMAKE_BINARY_DIR}/uclibc/kernel-headers")
   target_link_options(${target} PRIVATE
-    -nostdlib -no-pie -march=mips32 -rdynamic
+    -specs=${quarnel_uclibc_specs} -nostdlib -Wl,-nostdlib -L${quarnel_uclibc_devel}
+    -no-pie -march=mips32 -rdynamic
     -Wl,--hash-style=sysv -Wl,-dynamic-linker,/lib/ld-uClibc.so.0
     -Wl,-rpath-link,${QUARNEL_UCLIBC}/lib
     ${quarnel_uclibc_devel}/crt1.o ${quarnel_uclibc_devel}/crti.o)

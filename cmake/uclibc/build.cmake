@@ -3,7 +3,7 @@
 #
 # stage/lib/ld-uClibc.so.0        the loader
 # stage/lib/libc.so.0             the C library, libdl included (soname libc.so.0)
-# stage/usr/lib/crt1.o crti.o crtn.o uclibc_nonshared.a
+# stage/usr/lib/crt1.o crti.o crtn.o uclibc_nonshared.a, and empty libdl.a and librt.a
 # stage/usr/include               its headers (they include the kernel's from kernel-headers/)
 #
 # cmake -DTARBALL=... -DCONFIG=... -DWORK=... -DCROSS=mipsel-linux-gnu- -DKERNEL_INCLUDE=...
@@ -96,5 +96,10 @@ file(COPY_FILE ${loader} ${stage}/lib/ld-uClibc.so.0)
 file(COPY_FILE ${library} ${stage}/lib/libc.so.0)
 foreach(file crt1.o crti.o crtn.o uclibc_nonshared.a)
   file(COPY_FILE ${tree}/lib/${file} ${stage}/usr/lib/${file})
+endforeach()
+# libdl and librt live inside libc.so.0 in this version: empty archives let a
+# link that asks for -ldl or -lrt (CMAKE_DL_LIBS does) find them here.
+foreach(name dl rt)
+  file(WRITE ${stage}/usr/lib/lib${name}.a "!<arch>\n")
 endforeach()
 file(TOUCH ${STAMP})

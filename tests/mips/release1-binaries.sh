@@ -7,7 +7,7 @@
 set -uo pipefail
 receiver=$1
 files=(sysroot/lib/ld-uClibc.so.0 sysroot/lib/libc.so.0 sysroot/tapapi/TMS/libtap.so
-       tests/mips/uclibc_smoke app/Quarnel.tap)
+       sim/tapsim-board tests/mips/uclibc_smoke app/Quarnel.tap)
 with_byte_swap=(sysroot/lib/libc.so.0 tests/mips/uclibc_smoke)
 for part in "${files[@]}"; do
   if [[ ! -e $receiver/$part ]]; then

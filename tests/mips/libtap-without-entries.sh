@@ -8,7 +8,7 @@ real=$(readlink -f "$TAPSIM_MIPSEL_DIR")
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT
 mkdir -p "$fake/sim" "$fake/sysroot/tapapi/TMS"
-ln -s "$real/sim/tapsim-run" "$fake/sim/tapsim-run"
+ln -s "$real/sim/tapsim-board" "$fake/sim/tapsim-board"
 ln -s "$real/sysroot/lib" "$real/sysroot/etc" "$fake/sysroot/"
 # Any mipsel shared object without TAP_ symbols does: the loader.
 ln -s "$(readlink -f "$real/sysroot/lib/ld-uClibc.so.0")" "$fake/sysroot/tapapi/TMS/libtap.so"

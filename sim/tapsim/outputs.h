@@ -7,6 +7,7 @@
 
 #include "front/atomicfile.h"
 #include "front/contactsheet.h"
+#include "front/snapshotwriter.h"
 #include "front/outputpaths.h"
 #include "options.h"
 #include "platform/screen.h"
@@ -47,6 +48,7 @@ class Outputs {
   size_t count_ = 0;
   bool failed_ = false;
   ContactSheet sheet_;
+  SnapshotWriter snapshots_;
   std::optional<AtomicFile> checksums_;
 };
 

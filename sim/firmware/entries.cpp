@@ -84,13 +84,17 @@ void sleep(uint32_t duration) { calls::sleep(rx(), duration); }
 
 void* memAlloc(uint32_t size) {
   void* block = size <= rx().memory.limit() ? std::malloc(size == 0 ? 1 : size) : nullptr;
-  if (calls::memAlloc(rx(), size, numberOf(block))) return block;
+  if (calls::memAlloc(rx(), size, numberOf(block))) {
+    current->blocks.insert(block);
+    return block;
+  }
   std::free(block);
   return nullptr;
 }
 
 int32_t memFree(void* block) {
   if (!calls::memFree(rx(), numberOf(block))) return 0;
+  current->blocks.erase(block);
   std::free(block);
   return 1;
 }
@@ -148,7 +152,10 @@ InProcessBinding::InProcessBinding(Receiver& r, KeySource& k) : receiver(r), key
   fillEntryWords();
 }
 
-InProcessBinding::~InProcessBinding() { current = nullptr; }
+InProcessBinding::~InProcessBinding() {
+  for (void* block : blocks) std::free(block);
+  current = nullptr;
+}
 
 uint32_t InProcessBinding::changeDir(const char* path) {
   const uint32_t result = calls::hddChangeDir(receiver, path);

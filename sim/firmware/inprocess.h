@@ -4,6 +4,7 @@
 // every module on a board in a process of its own.
 #include <cstdint>
 #include <optional>
+#include <set>
 
 #include "receiver.h"
 
@@ -30,6 +31,8 @@ class InProcessBinding {
 
   Receiver& receiver;
   KeySource& keys;
+  // The blocks the module holds, given back when the binding ends.
+  std::set<void*> blocks;
 };
 
 }  // namespace tapsim

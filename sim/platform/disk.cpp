@@ -1,12 +1,13 @@
 #include "disk.h"
 
+#include "processes.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <sstream>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -84,18 +85,6 @@ namespace {
 
 // A run's disk carries its owner's pid and start time in its name, so that a
 // later run can remove what a run that was killed outright left behind.
-std::string startTimeOf(long pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return "0";
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  for (int i = 0; i < 20 && fields >> field; ++i) {
-  }
-  return field.empty() ? "0" : field;
-}
-
 constexpr std::string_view kRunDiskPrefix = "tapsim-disk-";
 
 bool abandoned(const std::string& name) {
@@ -104,7 +93,7 @@ bool abandoned(const std::string& name) {
   const size_t dot = owner.find('.'), dash = owner.find('-');
   if (dot == std::string::npos || dash == std::string::npos || dash < dot) return false;
   const long pid = std::strtol(owner.c_str(), nullptr, 10);
-  return pid > 0 && startTimeOf(pid) != owner.substr(dot + 1, dash - dot - 1);
+  return pid > 0 && startTimeOf(static_cast<pid_t>(pid)) != owner.substr(dot + 1, dash - dot - 1);
 }
 
 }  // namespace
@@ -119,7 +108,7 @@ void DiskFolder::removeAbandoned() {
 }
 
 DiskFolder DiskFolder::createDefault(bool keep) {
-  const long self = static_cast<long>(getpid());
+  const pid_t self = getpid();
   const std::string name = keep ? "tapsim-kept-disk-XXXXXX"
                                 : std::string(kRunDiskPrefix) + std::to_string(self) + "." + startTimeOf(self) +
                                       "-XXXXXX";

@@ -1,6 +1,7 @@
 #include "boardprocess.h"
 
-#include <dirent.h>
+#include "platform/processes.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -13,10 +14,9 @@
 #include <csignal>
 #include <utility>
 #include <cstring>
-#include <fstream>
+#include <algorithm>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace tapsim {
 namespace {
@@ -25,48 +25,14 @@ namespace {
 // later run can tell what a killed run left behind.
 constexpr std::string_view kOwnerVariable = "TAPSIM_RUN_OWNER=";
 
-std::string startTimeOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return {};
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  for (int i = 0; i < 20 && fields >> field; ++i) {
-  }
-  return field;  // the 22nd field: start time in clock ticks
-}
-
-pid_t parentOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(close + 2));
-  std::string state;
-  pid_t parent = -1;
-  fields >> state >> parent;
-  return parent;
-}
-
-std::vector<pid_t> allProcesses() {
-  std::vector<pid_t> pids;
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return pids;
-  while (const dirent* entry = readdir(proc)) {
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (end != entry->d_name && *end == '\0' && pid > 0) pids.push_back(static_cast<pid_t>(pid));
-  }
-  closedir(proc);
-  return pids;
-}
-
 std::string ownerMarkOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-  std::string variable;
-  while (std::getline(in, variable, '\0'))
-    if (variable.starts_with(kOwnerVariable)) return variable.substr(kOwnerVariable.size());
+  const std::string environment = procText("/proc/" + std::to_string(pid) + "/environ");
+  for (size_t at = 0; at < environment.size();) {
+    const size_t end = std::min(environment.find('\0', at), environment.size());
+    const std::string_view variable(environment.data() + at, end - at);
+    if (variable.starts_with(kOwnerVariable)) return std::string(variable.substr(kOwnerVariable.size()));
+    at = end + 1;
+  }
   return {};
 }
 

@@ -138,11 +138,12 @@ int prepare(FrontOptions& options, Prepared& run) {
 }
 
 int conclude(Prepared& run, Session& session, const Receiver& receiver, const std::string& frontError) {
-  // An interrupted or failed run leaves no output that looks whole.
+  // An interrupted or failed run leaves no output that looks whole: the
+  // trace and the outputs of an earlier run stay as they were.
   if (requestedStop != 0 || !frontError.empty()) run.outputs.abandon();
-  // A front end that failed after the module had ended still failed.
-  if (!frontError.empty() && session.verdict() != frontError) return fail(kRunFailed, frontError);
+  if (!frontError.empty()) return fail(kRunFailed, frontError);
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
+  if (requestedStop != 0) return 128 + requestedStop;
   if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session);
   std::string error;
   if (!run.trace.commit(error)) return fail(kRunFailed, error);

@@ -120,6 +120,9 @@ TapMainFunction load(const char* file) {
     // What a firmware may leave behind: a failed lookup whose error nobody read.
     dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
   }
+  // The module and its symbols are in place, so a debugger that attaches
+  // here finds TAP_EventHandler and the start-up entry before either runs.
+  boardAwaitDebugger();
   TapEntryPoints entries;
   memset(&entries, 0, sizeof entries);
   startUp(&entries);

@@ -15,6 +15,7 @@
 
 #include "elfmodule.h"
 #include "firmware/summary.h"
+#include "debugger.h"
 #include "interactive.h"
 #include "options.h"
 #include "outputs.h"
@@ -70,8 +71,9 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   return inspection.report;
 }
 
-WireShared boardSettings(const RunOptions& run) {
+WireShared boardSettings(const RunOptions& run, bool awaitDebugger) {
   WireShared settings{};
+  settings.awaitDebugger = awaitDebugger ? 1 : 0;
   settings.systemId = run.receiver.systemId;
   settings.firmwareVersion = run.receiver.firmwareVersion;
   settings.openTerminals = static_cast<uint32_t>(run.openTerminals.to_ulong());
@@ -80,11 +82,42 @@ WireShared boardSettings(const RunOptions& run) {
   return settings;
 }
 
-SessionLimits limitsOf(const RunOptions& run) {
+SessionLimits limitsOf(const FrontOptions& options) {
   SessionLimits limits;
-  limits.idleLimit = run.idleLimit;
-  limits.watchdog = std::chrono::seconds(run.watchdogSeconds);
+  limits.idleLimit = options.run.idleLimit;
+  limits.watchdog = std::chrono::seconds(options.gdbPort ? 0 : options.run.watchdogSeconds);
+  limits.debugger = options.gdbPort.has_value();
   return limits;
+}
+
+// On stderr, with the notes, where the person who asked for a debugger looks:
+// stdout is the run's report and may well go to a file.
+void announceDebugger(const DebugTarget& target) {
+  std::fprintf(stderr, "tapsim: waiting on port %u for a debugger, %s; attach with:\n%s\n", unsigned{target.port},
+               target.receiver ? "before the board's first instruction (qemu's stub)"
+                               : "before the module's start-up entry (gdbserver)",
+               debuggerCommand(target).c_str());
+  std::fflush(stderr);
+}
+
+// The PC build waits for gdbserver to attach; a MIPS run's qemu is its own stub.
+struct Debugging {
+  DebugTarget target;
+  std::filesystem::path gdbserver;
+  std::optional<DebugServer> server;
+};
+
+std::optional<Debugging> prepareDebugging(const tapelf::ModuleReport& report, const FrontOptions& options,
+                                          std::string& error) {
+  if (!options.gdbPort || !portFree(*options.gdbPort, error)) return std::nullopt;
+  Debugging debugging{debugTarget(report, options), {}, {}};
+  if (debugging.target.receiver) return debugging;
+  debugging.gdbserver = findProgram("gdbserver");
+  if (debugging.gdbserver.empty()) {
+    error = "gdbserver is not installed; --gdb with a PC module needs it (Debian package gdbserver)";
+    return std::nullopt;
+  }
+  return debugging;
 }
 
 void printSummary(const Receiver& receiver, const Session& session) {
@@ -115,6 +148,8 @@ int run(FrontOptions& options) {
   options.run.receiver.diskRoot = disk->root();
   const auto command = boardCommand(*report, options, error);
   if (command.empty()) return fail(kRunBadModule, error);
+  auto debugging = prepareDebugging(*report, options, error);
+  if (options.gdbPort && !debugging) return fail(kRunFailed, error);
 
   std::unique_ptr<Window> window;
   std::string frontError;
@@ -134,19 +169,35 @@ int run(FrontOptions& options) {
   const Remote fallback{options.run.receiver.systemId,
                         remoteTypeOnDisk(disk->root(), options.run.receiver.systemId, options.run.receiver.memoryLimit)};
 
-  auto board = BoardProcess::start(command, boardSettings(options.run), error);
+  const bool boardAwaitsDebugger = debugging && !debugging->target.receiver;
+  auto board = BoardProcess::start(command, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
-  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options.run));
+  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);
+  };
+  session->onPress = [&](RemotePress press) { outputs.pressed(press); };
+  if (debugging && debugging->target.receiver) announceDebugger(debugging->target);
+  session->onAwaitingDebugger = [&] {
+    if (!boardAwaitsDebugger || debugging->server) return;
+    debugging->server = DebugServer::attach(debugging->gdbserver, debugging->target.port, board->pid(), frontError);
+    if (debugging->server) announceDebugger(debugging->target);
+  };
+  // Without its server the waiting board would wait for ever.
+  const auto debuggerLost = [&] {
+    if (!debugging || !debugging->server || !session->awaitingDebugger() || !debugging->server->ended()) return;
+    frontError = "gdbserver ended before a debugger attached";
   };
 
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
     window = Window::open(windowTitle(fallback, 0), error);
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   }
-  const auto stopRequested = [&] { return requestedStop != 0 || !frontError.empty(); };
+  const auto stopRequested = [&] {
+    debuggerLost();
+    return requestedStop != 0 || !frontError.empty();
+  };
   if (window) {
     runInWindow(*session, *window, options.keys, stopRequested);
   } else {
@@ -158,6 +209,7 @@ int run(FrontOptions& options) {
   if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));
   else if (!frontError.empty()) session->stop(frontError);
   board.reset();
+  if (debugging) debugging->server.reset();
   endDescendants();
 
   // An interrupted or failed run leaves no output that looks whole.

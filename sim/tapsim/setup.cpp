@@ -57,6 +57,8 @@ std::filesystem::path mipselDirectory() {
   return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
 }
 
+}  // namespace
+
 std::filesystem::path findProgram(std::string_view name) {
   const char* path = std::getenv("PATH");
   std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
@@ -68,6 +70,8 @@ std::filesystem::path findProgram(std::string_view name) {
   }
   return {};
 }
+
+namespace {
 
 std::set<std::string> exportedNames(const std::filesystem::path& library, std::string& error) {
   const auto inspection = tapelf::inspect(library, tapelf::Code::skip);
@@ -133,8 +137,12 @@ std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const Fro
   if (shadowedBySysroot(sysroot, std::filesystem::absolute(options.module), error)) return {};
   // The receiver's processor: MIPS32 release 1 without an FPU. The PC's
   // preloads and library paths hold PC libraries; the receiver's loader must not see them.
-  return {qemu.string(), "-cpu", "4Kc", "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH",
-          "-L", sysroot.string(), board.string()};
+  std::vector<std::string> command{qemu.string()};
+  // qemu's own stub: the board does not run a single instruction before a debugger says so.
+  if (options.gdbPort) command.insert(command.end(), {"-g", std::to_string(*options.gdbPort)});
+  command.insert(command.end(), {"-cpu", "4Kc", "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH", "-L",
+                                 sysroot.string(), board.string()});
+  return command;
 }
 
 }  // namespace
@@ -182,6 +190,18 @@ int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId, u
   } catch (const std::exception&) {
   }
   return 1;
+}
+
+DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& options) {
+  DebugTarget target;
+  target.port = options.gdbPort.value_or(0);
+  target.receiver = module.machine == EM_MIPS;
+  target.board = target.receiver ? mipselDirectory() / "sim" / "tapsim-board" : ownDirectory() / "tapsim-board";
+  target.sysroot = target.receiver ? mipselDirectory() / "sysroot" : std::filesystem::path("/");
+  target.moduleDir = std::filesystem::absolute(options.module).parent_path();
+  std::error_code ec;
+  if (std::filesystem::is_directory(QUARNEL_SOURCE_DIR, ec)) target.sources = QUARNEL_SOURCE_DIR;
+  return target;
 }
 
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

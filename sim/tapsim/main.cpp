@@ -85,7 +85,7 @@ WireShared boardSettings(const RunOptions& run, bool awaitDebugger) {
 SessionLimits limitsOf(const FrontOptions& options) {
   SessionLimits limits;
   limits.idleLimit = options.run.idleLimit;
-  limits.watchdog = std::chrono::seconds(options.gdbPort ? 0 : options.run.watchdogSeconds);
+  limits.watchdog = std::chrono::seconds(options.run.watchdogSeconds);
   limits.debugger = options.gdbPort.has_value();
   return limits;
 }

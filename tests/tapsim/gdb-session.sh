@@ -38,8 +38,8 @@ failed=0
 expect() {  # expect WHAT PATTERN FILE
   grep -qE -- "$2" "$3" || { echo "FAILED: $1"; failed=1; }
 }
-expect "the breakpoint in the module's handler is hit" '^Breakpoint 1, TAP_EventHandler \(' "$work/gdb.txt"
-expect "the handler's source line is shown" '^[0-9]+[[:space:]]+[^[:space:]]' <(grep -A1 '^Breakpoint 1, ' "$work/gdb.txt" | tail -n1 | grep -v 'No such file')
+expect "the breakpoint in the module's handler is hit" '^Breakpoint 1(\.1)?, TAP_EventHandler \(' "$work/gdb.txt"
+expect "the handler's source line is shown" '^[0-9]+[[:space:]]+[^[:space:]]' <(grep -E -A1 '^Breakpoint 1(\.1)?, ' "$work/gdb.txt" | tail -n1 | grep -v 'No such file')
 expect "param1 is the first key, next" '^\$1 = 0x10045$' "$work/gdb.txt"
 expect "the backtrace reaches the module's main function in its source" '^#[0-9]+ .*TAP_Main \(\) at [^ ]*app/Quarnel\.cpp:[0-9]+$' "$work/gdb.txt"
 expect "the module ends normally under the debugger" 'exited normally' "$work/gdb.txt"

@@ -1,50 +1,39 @@
-# The folder qemu-mipsel is given with -L to run the mipsel simulator: the
-# receiver's library paths resolve to the simulator's libtap and the cross C
-# library. Included by the cross build; also run as a script to (re)make it.
+# The folder qemu-mipsel is given with -L for the MIPS run: exactly what the
+# receiver's loader and a module look up by absolute path. Included by the
+# receiver build; also run as a script to (re)make it.
 #
+# sysroot/lib/ld-uClibc.so.0     the loader            } the receiver build's
+# sysroot/lib/libc.so.0          the C library         } uClibc-ng
+# sysroot/lib/libdl.so.0         -> libc.so.0 (uClibc-ng 1.0.35 keeps libdl inside libc)
 # sysroot/tapapi/TMS/libtap.so   the mipsel libtap
-# sysroot/lib/*                  the cross loader and run-time libraries
-# sysroot/lib/libc.so.0          the cross libc.so.6, found by file identity
-# sysroot/lib/libdl.so.0         the cross libdl.so.2
-# sysroot/etc/ld.so.cache        empty, so the PC's cache is never read
-
-set(QUARNEL_SYSROOT_LIBRARIES
-  ld.so.1 libc.so.6 libdl.so.2 libm.so.6 libpthread.so.0 librt.so.1 libstdc++.so.6 libgcc_s.so.1)
+# sysroot/etc/ld.so.cache        empty: this loader reads no cache, and no other
+#                                reader under qemu gets the PC's
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  # cmake -DSYSROOT=... -DLIBTAP=... -DCROSS_LIB=... -P sysroot.cmake
+  # cmake -DSYSROOT=... -DLIBTAP=... -DLOADER=... -DLIBC=... -P sysroot.cmake
   file(REMOVE_RECURSE ${SYSROOT})
   file(MAKE_DIRECTORY ${SYSROOT}/lib ${SYSROOT}/etc ${SYSROOT}/tapapi/TMS)
-  foreach(library IN LISTS QUARNEL_SYSROOT_LIBRARIES)
-    if(NOT EXISTS ${CROSS_LIB}/${library})
-      message(FATAL_ERROR "the cross C library has no ${CROSS_LIB}/${library}")
+  foreach(file LOADER LIBC LIBTAP)
+    if(NOT EXISTS ${${file}})
+      message(FATAL_ERROR "the sysroot needs ${${file}}, which is missing")
     endif()
-    file(CREATE_LINK ${CROSS_LIB}/${library} ${SYSROOT}/lib/${library} SYMBOLIC)
   endforeach()
-  # The receiver's names for the same files; the loader sees the inode it has
-  # already loaded and reuses that object rather than loading a second libc.
-  file(CREATE_LINK ${CROSS_LIB}/libc.so.6 ${SYSROOT}/lib/libc.so.0 SYMBOLIC)
-  file(CREATE_LINK ${CROSS_LIB}/libdl.so.2 ${SYSROOT}/lib/libdl.so.0 SYMBOLIC)
+  file(CREATE_LINK ${LOADER} ${SYSROOT}/lib/ld-uClibc.so.0 SYMBOLIC)
+  file(CREATE_LINK ${LIBC} ${SYSROOT}/lib/libc.so.0 SYMBOLIC)
+  # The same file under the second name: the loader sees an inode it has
+  # already loaded and does not load a second C library.
+  file(CREATE_LINK libc.so.0 ${SYSROOT}/lib/libdl.so.0 SYMBOLIC)
   file(CREATE_LINK ${LIBTAP} ${SYSROOT}/tapapi/TMS/libtap.so SYMBOLIC)
   file(TOUCH ${SYSROOT}/etc/ld.so.cache)
   return()
 endif()
 
-# Where the cross compiler's C library lives (/usr/mipsel-linux-gnu/lib on Debian).
-execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libc.so.6
-                OUTPUT_VARIABLE quarnel_cross_libc OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT IS_ABSOLUTE "${quarnel_cross_libc}" OR NOT EXISTS "${quarnel_cross_libc}")
-  message(FATAL_ERROR "cannot find the cross C library (${CMAKE_C_COMPILER} -print-file-name=libc.so.6)")
-endif()
-file(REAL_PATH ${quarnel_cross_libc} quarnel_cross_libc)
-get_filename_component(QUARNEL_CROSS_LIB ${quarnel_cross_libc} DIRECTORY)
-
 set(QUARNEL_SYSROOT ${CMAKE_BINARY_DIR}/sysroot)
 add_custom_command(
   OUTPUT ${QUARNEL_SYSROOT}/etc/ld.so.cache
   COMMAND ${CMAKE_COMMAND} -DSYSROOT=${QUARNEL_SYSROOT} -DLIBTAP=$<TARGET_FILE:tap>
-          -DCROSS_LIB=${QUARNEL_CROSS_LIB} -P ${CMAKE_CURRENT_LIST_FILE}
-  DEPENDS ${CMAKE_CURRENT_LIST_FILE}
+          -DLOADER=${QUARNEL_UCLIBC_LOADER} -DLIBC=${QUARNEL_UCLIBC_LIBC} -P ${CMAKE_CURRENT_LIST_FILE}
+  DEPENDS ${CMAKE_CURRENT_LIST_FILE} ${QUARNEL_UCLIBC_LOADER} ${QUARNEL_UCLIBC_LIBC} tap
   COMMENT "Making the sysroot for qemu-mipsel"
   VERBATIM)
 add_custom_target(sysroot ALL DEPENDS ${QUARNEL_SYSROOT}/etc/ld.so.cache)

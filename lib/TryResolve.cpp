@@ -23,6 +23,9 @@ static const int RESOLVE_MODE = 0x001 | 0x100;
 extern "C" void* TryResolve(const char* name) {
   void* program = dlopen(nullptr, RESOLVE_MODE);
   if (program == nullptr) return nullptr;
+  // An error left unread by someone else may survive a lookup that succeeds;
+  // read it away so that only this lookup's own failure counts.
+  dlerror();
   void* symbol = dlsym(program, name);
   // A symbol may legitimately sit at address zero; only the loader knows it failed.
   if (dlerror() != nullptr) {

@@ -1,5 +1,6 @@
 # The receiver: 32-bit little-endian MIPS running Linux, built with Debian's
-# cross compiler (g++-mipsel-linux-gnu).
+# cross compiler (g++-mipsel-linux-gnu). Nothing built here runs on the cross
+# glibc: what runs beside a module links against uClibc-ng (cmake/uclibc.cmake).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mipsel)
 
@@ -13,8 +14,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Programs built here run on the PC through qemu user mode.
+# Programs built here run on the PC through qemu user mode, on the receiver's
+# processor (MIPS32 release 1, no FPU) and its C library (uClibc-ng, which this
+# build puts into sysroot/).
 find_program(QUARNEL_QEMU qemu-mipsel)
 if(QUARNEL_QEMU)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARNEL_QEMU} -L /usr/mipsel-linux-gnu)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARNEL_QEMU} -cpu 4Kc -L ${CMAKE_BINARY_DIR}/sysroot)
 endif()

@@ -4,6 +4,8 @@
 #include <stdint.h>
 
 void boardFillEntryWords(void);
+// Gives back every block the module still holds.
+void boardReleaseBlocks(void);
 // One turn of the platform: the next key, if any, to whatever handler the
 // module's entry holds now.
 void boardTurn(void);

@@ -12,6 +12,30 @@
 
 namespace {
 
+// The blocks the module holds, so that the board can give them all back at
+// the end, as the receiver reclaims a module's memory.
+void** heldBlocks = nullptr;
+size_t heldCount = 0, heldRoom = 0;
+
+void hold(void* block) {
+  if (heldCount == heldRoom) {
+    const size_t room = heldRoom == 0 ? 16 : heldRoom * 2;
+    void** grown = (void**)realloc(heldBlocks, room * sizeof(void*));
+    if (grown == nullptr) return;
+    heldBlocks = grown;
+    heldRoom = room;
+  }
+  heldBlocks[heldCount++] = block;
+}
+
+void letGo(void* block) {
+  for (size_t i = heldCount; i-- > 0;) {
+    if (heldBlocks[i] != block) continue;
+    heldBlocks[i] = heldBlocks[--heldCount];
+    return;
+  }
+}
+
 uint32_t textLength(const char* text) { return text == nullptr ? 0 : (uint32_t)strlen(text); }
 
 // The text and a terminator, so the host can tell a cut text from a whole one.
@@ -148,7 +172,10 @@ void* memAlloc(uint32_t size) {
   // More than a receiver could give is refused before it touches our heap.
   void* block = size <= boardWire->memoryLimit ? malloc(size == 0 ? 1 : size) : nullptr;
   const uint32_t args[] = {size, lowWord(block), highWord(block)};
-  if (boardAsk(WIRE_MEMALLOC, args, 3, nullptr, 0)[0] != 0) return block;
+  if (boardAsk(WIRE_MEMALLOC, args, 3, nullptr, 0)[0] != 0) {
+    hold(block);
+    return block;
+  }
   free(block);
   return nullptr;
 }
@@ -156,7 +183,10 @@ void* memAlloc(uint32_t size) {
 int32_t memFree(void* block) {
   const uint32_t args[] = {lowWord(block), highWord(block)};
   const uint32_t known = boardAsk(WIRE_MEMFREE, args, 2, nullptr, 0)[0];
-  if (known != 0) free(block);
+  if (known != 0) {
+    letGo(block);
+    free(block);
+  }
   return known != 0 ? 1 : 0;
 }
 
@@ -219,6 +249,13 @@ uint32_t hddChangeDir(const char* path) {
 }
 
 }  // namespace
+
+void boardReleaseBlocks(void) {
+  for (size_t i = 0; i < heldCount; ++i) free(heldBlocks[i]);
+  free(heldBlocks);
+  heldBlocks = nullptr;
+  heldCount = heldRoom = 0;
+}
 
 void boardFillEntryWords(void) {
   TAP_Osd_Create = osdCreate;

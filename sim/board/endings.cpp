@@ -12,10 +12,10 @@
 // The C library's names, taken over for the module: the executable's
 // definitions come first in the lookup order.
 extern "C" {
-void exit(int code) __asm__("exit");
-void _exit(int code) __asm__("_exit");
-void _Exit(int code) __asm__("_Exit");
-pid_t fork(void) __asm__("fork");
+[[noreturn]] void boardExitCall(int code) __asm__("exit");
+[[noreturn]] void boardUnderscoreExitCall(int code) __asm__("_exit");
+[[noreturn]] void boardCapitalExitCall(int code) __asm__("_Exit");
+pid_t boardForkCall(void) __asm__("fork");
 }
 
 namespace {
@@ -55,11 +55,11 @@ void onFault(int signal, siginfo_t* info, void*) {
 
 }  // namespace
 
-extern "C" void exit(int code) { moduleExit(code, WIRE_EXIT_EXIT); }
-extern "C" void _exit(int code) { moduleExit(code, WIRE_EXIT_UNDERSCORE); }
-extern "C" void _Exit(int code) { moduleExit(code, WIRE_EXIT_CAPITAL); }
+extern "C" void boardExitCall(int code) { moduleExit(code, WIRE_EXIT_EXIT); }
+extern "C" void boardUnderscoreExitCall(int code) { moduleExit(code, WIRE_EXIT_UNDERSCORE); }
+extern "C" void boardCapitalExitCall(int code) { moduleExit(code, WIRE_EXIT_CAPITAL); }
 
-extern "C" pid_t fork(void) {
+extern "C" pid_t boardForkCall(void) {
 #ifdef SYS_fork
   const long pid = syscall(SYS_fork);
 #else

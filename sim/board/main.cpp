@@ -118,7 +118,8 @@ TapMainFunction load(const char* file) {
   remoteType = static_cast<const int32_t*>(symbol("RemoteType"));
   if (boardWire->staleDlerror != 0) {
     // What a firmware may leave behind: a failed lookup whose error nobody read.
-    dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
+    const void* missing = dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
+    (void)missing;
   }
   // The module and its symbols are in place, so a debugger that attaches
   // here finds TAP_EventHandler and the start-up entry before either runs.
@@ -203,6 +204,10 @@ void boardFinish(int code) {
   boardPost(WIRE_KEY_HANDLING, args, 3, nullptr, 0);
   if (code == WIRE_BOARD_STOPPED) boardPost(WIRE_STOPPED, nullptr, 0, nullptr, 0);
   boardRing();
+  // The module's memory goes back to the heap and the module is unloaded, so
+  // that a memory checker sees a module's own leaks and nothing of ours.
+  boardReleaseBlocks();
+  if (code == WIRE_BOARD_OK && module != nullptr) dlclose(module);
   boardEnd(code);
 }
 

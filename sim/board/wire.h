@@ -15,8 +15,8 @@
 
 #define WIRE_CALL_RING_BYTES (1u << 20)
 #define WIRE_EVENT_SLOTS 1024u
-#define WIRE_DATA_BYTES (64u * 1024u)
-#define WIRE_MAX_PAYLOAD (60u * 1024u)  // longer texts are cut; no call needs more
+#define WIRE_DATA_BYTES 65536u
+#define WIRE_MAX_PAYLOAD 61440u  // longer texts are cut; no call needs more
 #define WIRE_ARGS 12u
 
 // Each call's number and the arguments it carries, in order; pointers are two

@@ -1,5 +1,6 @@
 #include "runoptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -72,11 +73,7 @@ constexpr std::string_view kRunOptions[] = {"--model", "--firmware-version", "--
 
 }  // namespace
 
-bool isRunOption(std::string_view name) {
-  for (const std::string_view known : kRunOptions)
-    if (known == name) return true;
-  return false;
-}
+bool isRunOption(std::string_view name) { return std::ranges::find(kRunOptions, name) != std::end(kRunOptions); }
 
 bool setRunOption(std::string_view name, std::string_view value, RunOptions& options) {
   ReceiverSettings& r = options.receiver;

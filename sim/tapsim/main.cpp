@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -120,6 +121,25 @@ std::optional<Debugging> prepareDebugging(const tapelf::ModuleReport& report, co
   return debugging;
 }
 
+// A MIPS run's stub waits already; a PC run's board asks for gdbserver once the module is loaded.
+void serveDebugger(Session& session, const BoardProcess& board, Debugging& debugging, std::string& frontError) {
+  if (debugging.target.receiver) {
+    announceDebugger(debugging.target);
+    return;
+  }
+  session.onAwaitingDebugger = [&debugging, &frontError, pid = board.pid()] {
+    if (debugging.server) return;
+    debugging.server = DebugServer::attach(debugging.gdbserver, debugging.target.port, pid, frontError);
+    if (debugging.server) announceDebugger(debugging.target);
+  };
+}
+
+// Without its server the waiting board would wait for ever.
+void noticeLostDebugServer(const Session& session, Debugging& debugging, std::string& frontError) {
+  if (debugging.server && session.awaitingDebugger() && debugging.server->ended())
+    frontError = "gdbserver ended before a debugger attached";
+}
+
 void printSummary(const Receiver& receiver, const Session& session) {
   RunOutcome outcome;
   outcome.moduleResult = session.moduleResult;
@@ -133,98 +153,109 @@ void printSummary(const Receiver& receiver, const Session& session) {
   std::fflush(stdout);
 }
 
-int run(FrontOptions& options) {
+// Keys go in until the run is over: from the window, or all of the script at once.
+void drive(Session& session, Window* window, const FrontOptions& options, const std::function<bool()>& stopRequested) {
+  if (window != nullptr) {
+    runInWindow(session, *window, options.keys, stopRequested);
+    return;
+  }
+  for (const RemotePress& press : options.keys.value_or(std::vector<RemotePress>{})) session.press(press);
+  session.endKeys();
+  while (session.step(std::chrono::milliseconds(10)))
+    if (stopRequested()) break;
+}
+
+// What was made before the board starts: the checked module, the outputs, the disk.
+struct Prepared {
+  Outputs outputs;
+  TraceFile trace;
+  std::unique_ptr<RunDisk> disk;
+  std::vector<std::string> command;
+  std::optional<Debugging> debugging;
+  explicit Prepared(const FrontOptions& options) : outputs(options) {}
+};
+
+int prepare(FrontOptions& options, Prepared& run) {
   std::string error;
   const auto report = checkModule(options.module, error);
   if (!report) return fail(kRunBadModule, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
-  Outputs outputs(options);
-  if (!outputs.open(error)) return fail(kRunUsage, error);
-  TraceFile trace;
-  if (!options.run.tracePath.empty() && !trace.open(options.run.tracePath, error)) return fail(kRunUsage, error);
+  if (!run.outputs.open(error)) return fail(kRunUsage, error);
+  if (!options.run.tracePath.empty() && !run.trace.open(options.run.tracePath, error)) return fail(kRunUsage, error);
+  run.disk = prepareDisk(options, error);
+  if (!run.disk) return fail(kRunUsage, error);
+  options.run.receiver.diskRoot = run.disk->root();
+  run.command = boardCommand(*report, options, error);
+  if (run.command.empty()) return fail(kRunBadModule, error);
+  run.debugging = prepareDebugging(*report, options, error);
+  if (options.gdbPort && !run.debugging) return fail(kRunFailed, error);
+  return kRunOk;
+}
 
-  auto disk = prepareDisk(options, error);
-  if (!disk) return fail(kRunUsage, error);
-  options.run.receiver.diskRoot = disk->root();
-  const auto command = boardCommand(*report, options, error);
-  if (command.empty()) return fail(kRunBadModule, error);
-  auto debugging = prepareDebugging(*report, options, error);
-  if (options.gdbPort && !debugging) return fail(kRunFailed, error);
+int conclude(Prepared& run, Session& session, const Receiver& receiver, const std::string& frontError) {
+  // An interrupted or failed run leaves no output that looks whole.
+  if (requestedStop != 0 || !frontError.empty()) run.outputs.abandon();
+  // A front end that failed after the module had ended still failed.
+  if (!frontError.empty() && session.verdict() != frontError) return fail(kRunFailed, frontError);
+  if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
+  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session);
+  std::string error;
+  if (!run.trace.commit(error)) return fail(kRunFailed, error);
+  if (!run.outputs.finish(error)) return fail(kRunFailed, error);
+  if (frontError.empty())
+    for (const auto& line : run.outputs.report()) std::printf("%s\n", line.c_str());
+  if (run.disk->kept()) std::printf("disk kept at %s\n", run.disk->root().c_str());
+  if (requestedStop != 0) return 128 + requestedStop;
+  return session.exitCode();
+}
+
+int run(FrontOptions& options) {
+  Prepared prepared(options);
+  if (const int code = prepare(options, prepared); code != kRunOk) return code;
 
   std::unique_ptr<Window> window;
+  std::unique_ptr<Session> session;
   std::string frontError;
   ReceiverOutput output;
-  output.trace = trace.file();
-  std::unique_ptr<Session> session;
+  output.trace = prepared.trace.file();
   output.onSync = [&](const Frame& frame, uint32_t page) {
-    if (!frontError.empty()) return;
-    if (!outputs.add(frame, frontError)) return;
-    if (!window) return;
+    if (!frontError.empty() || !prepared.outputs.add(frame, frontError) || !window) return;
     window->present(frame);
     window->setTitle(windowTitle(session->remote(), page));
-    if (!options.windowCaptures.empty()) saveCapture(*window, options.windowCaptures, outputs.count(), frontError);
+    if (!options.windowCaptures.empty())
+      saveCapture(*window, options.windowCaptures, prepared.outputs.count(), frontError);
   };
   Receiver receiver(options.run.receiver, output);
   receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
-  const Remote fallback{options.run.receiver.systemId,
-                        remoteTypeOnDisk(disk->root(), options.run.receiver.systemId, options.run.receiver.memoryLimit)};
+  const uint32_t model = options.run.receiver.systemId;
+  const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
 
-  const bool boardAwaitsDebugger = debugging && !debugging->target.receiver;
-  auto board = BoardProcess::start(command, boardSettings(options.run, boardAwaitsDebugger), error);
+  std::string error;
+  Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
+  const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
+  auto board = BoardProcess::start(prepared.command, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);
   };
-  session->onPress = [&](RemotePress press) { outputs.pressed(press); };
-  if (debugging && debugging->target.receiver) announceDebugger(debugging->target);
-  session->onAwaitingDebugger = [&] {
-    if (!boardAwaitsDebugger || debugging->server) return;
-    debugging->server = DebugServer::attach(debugging->gdbserver, debugging->target.port, board->pid(), frontError);
-    if (debugging->server) announceDebugger(debugging->target);
-  };
-  // Without its server the waiting board would wait for ever.
-  const auto debuggerLost = [&] {
-    if (!debugging || !debugging->server || !session->awaitingDebugger() || !debugging->server->ended()) return;
-    frontError = "gdbserver ended before a debugger attached";
-  };
-
+  session->onPress = [&](RemotePress press) { prepared.outputs.pressed(press); };
+  if (debugging != nullptr) serveDebugger(*session, *board, *debugging, frontError);
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
     window = Window::open(windowTitle(fallback, 0), error);
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   }
-  const auto stopRequested = [&] {
-    debuggerLost();
+  drive(*session, window.get(), options, [&] {
+    if (debugging != nullptr) noticeLostDebugServer(*session, *debugging, frontError);
     return requestedStop != 0 || !frontError.empty();
-  };
-  if (window) {
-    runInWindow(*session, *window, options.keys, stopRequested);
-  } else {
-    for (const RemotePress& press : options.keys.value_or(std::vector<RemotePress>{})) session->press(press);
-    session->endKeys();
-    while (session->step(std::chrono::milliseconds(10)))
-      if (stopRequested()) break;
-  }
+  });
   if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));
   else if (!frontError.empty()) session->stop(frontError);
   board.reset();
-  if (debugging) debugging->server.reset();
+  if (debugging != nullptr) debugging->server.reset();
   endDescendants();
-
-  // An interrupted or failed run leaves no output that looks whole.
-  if (requestedStop != 0 || !frontError.empty()) outputs.abandon();
-  // A front end that failed after the module had ended still failed.
-  if (!frontError.empty() && session->verdict() != frontError) return fail(kRunFailed, frontError);
-  if (!session->verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session->verdict().c_str());
-  if (session->summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, *session);
-  if (!trace.commit(error)) return fail(kRunFailed, error);
-  if (!outputs.finish(error)) return fail(kRunFailed, error);
-  if (frontError.empty())
-    for (const auto& line : outputs.report()) std::printf("%s\n", line.c_str());
-  if (disk->kept()) std::printf("disk kept at %s\n", disk->root().c_str());
-  if (requestedStop != 0) return 128 + requestedStop;
-  return session->exitCode();
+  return conclude(prepared, *session, receiver, frontError);
 }
 
 }  // namespace

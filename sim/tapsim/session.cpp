@@ -124,16 +124,22 @@ void Session::handle(const WireMessage& message, std::string_view payload) {
 }
 
 bool Session::platformCall(const WireMessage& m, std::string_view payload) {
+  if (m.call <= WIRE_CHANNEL_START) return screenCall(m, payload);
+  if (m.call >= WIRE_HDD_EXIST) return diskCall(m, payload);
+  return systemCall(m, payload);
+}
+
+bool Session::screenCall(const WireMessage& m, std::string_view payload) {
   const uint32_t* a = m.arg;
-  const std::string text = textOf(payload);
-  const char* textOrNull = nullptr;
   switch (m.call) {
     case WIRE_OSD_CREATE: answer({calls::osdCreate(rx_, a[0], a[1], a[2], a[3], a[4], a[5])}); return true;
     case WIRE_OSD_FILLBOX: calls::osdFillBox(rx_, a[0], a[1], a[2], a[3], a[4], a[5]); return true;
-    case WIRE_OSD_PUTS:
-      textOrNull = a[10] != 0 ? nullptr : text.c_str();
-      calls::osdPutS(rx_, a[0], a[1], a[2], a[3], textOrNull, a[4], a[5], a[6], a[7], a[8], a[9]);
+    case WIRE_OSD_PUTS: {
+      const std::string text = textOf(payload);
+      calls::osdPutS(rx_, a[0], a[1], a[2], a[3], a[10] != 0 ? nullptr : text.c_str(), a[4], a[5], a[6], a[7], a[8],
+                     a[9]);
       return true;
+    }
     case WIRE_OSD_SYNC: calls::osdSync(rx_, a[0]); return true;
     case WIRE_OSD_DELETE: calls::osdDelete(rx_, a[0]); return true;
     case WIRE_CHANNEL_GETCURRENT: {
@@ -143,60 +149,78 @@ bool Session::platformCall(const WireMessage& m, std::string_view payload) {
     }
     case WIRE_CHANNEL_STOP: calls::channelStop(rx_, a[0]); return true;
     case WIRE_CHANNEL_START: calls::channelStart(rx_, a[0], a[1], a[2]); return true;
-    case WIRE_SYSTEMPROC:
-      calls::systemProc(rx_);
-      lastTurn_ = Clock::now();
-      turnSeen_ = true;
-      if (a[1] != 0) moduleRemoteType_ = static_cast<int32_t>(a[2]);
-      if (a[0] != 0) {
-        turnWaiting_ = true;
-        turnAskedAt_ = lastTurn_;
-      }
-      return true;
+    default: return false;
+  }
+}
+
+void Session::turnCall(const uint32_t* a) {
+  calls::systemProc(rx_);
+  lastTurn_ = Clock::now();
+  turnSeen_ = true;
+  if (a[1] != 0) moduleRemoteType_ = static_cast<int32_t>(a[2]);
+  if (a[0] != 0) {
+    turnWaiting_ = true;
+    turnAskedAt_ = lastTurn_;
+  }
+}
+
+// The board sends the format and what came out of it; the length says where the text ends.
+void Session::formatCall(const WireMessage& m, std::string_view payload) {
+  const uint32_t* a = m.arg;
+  const bool sprint = m.call == WIRE_SPRINT;
+  const uint32_t length = sprint ? a[2] : a[0];
+  const bool formatNull = (sprint ? a[3] : a[1]) != 0;
+  const size_t split = payload.find('\0');
+  const std::string_view formatted = split == std::string_view::npos ? std::string_view() : payload.substr(split + 1);
+  const std::string shown(formatted.substr(0, std::min<size_t>(length, formatted.size())));
+  const std::string format = textOf(payload);
+  const char* formatOrNull = formatNull ? nullptr : format.c_str();
+  if (sprint)
+    calls::sprint(rx_, wide(a[0], a[1]), formatOrNull, shown);
+  else
+    calls::print(rx_, formatOrNull, shown);
+}
+
+bool Session::systemCall(const WireMessage& m, std::string_view payload) {
+  const uint32_t* a = m.arg;
+  switch (m.call) {
+    case WIRE_SYSTEMPROC: turnCall(a); return true;
     case WIRE_SPRINT:
-    case WIRE_PRINT: {
-      const bool sprint = m.call == WIRE_SPRINT;
-      const uint32_t length = sprint ? a[2] : a[0];
-      const bool formatNull = (sprint ? a[3] : a[1]) != 0;
-      const size_t split = payload.find('\0');
-      const std::string_view formatted = split == std::string_view::npos ? std::string_view() : payload.substr(split + 1);
-      const std::string shown(formatted.substr(0, std::min<size_t>(length, formatted.size())));
-      const char* format = formatNull ? nullptr : text.c_str();
-      if (sprint)
-        calls::sprint(rx_, wide(a[0], a[1]), format, shown);
-      else
-        calls::print(rx_, format, shown);
-      return true;
-    }
+    case WIRE_PRINT: formatCall(m, payload); return true;
     case WIRE_SLEEP: calls::sleep(rx_, a[0]); return true;
     case WIRE_MEMALLOC: answer({calls::memAlloc(rx_, a[0], wide(a[1], a[2])) ? 1u : 0u}); return true;
     case WIRE_MEMFREE: answer({calls::memFree(rx_, wide(a[0], a[1])) ? 1u : 0u}); return true;
     case WIRE_GETSYSTEMID: calls::getSystemId(rx_); return true;
     case WIRE_GETVERSION: calls::getVersion(rx_); return true;
-    case WIRE_HDD_EXIST:
-      answer({static_cast<uint32_t>(calls::hddExist(rx_, a[0] != 0 ? nullptr : text.c_str()))});
-      return true;
-    case WIRE_HDD_FOPEN: answer({calls::hddFopen(rx_, a[0] != 0 ? nullptr : text.c_str())}); return true;
+    default: return false;
+  }
+}
+
+void Session::sendRead(size_t offset, uint32_t result) {
+  const size_t chunk = std::min<size_t>(readBytes_.size() - offset, WIRE_DATA_BYTES);
+  std::memcpy(board_.wire().data, readBytes_.data() + offset, chunk);
+  answer({result, static_cast<uint32_t>(readBytes_.size())});
+}
+
+bool Session::diskCall(const WireMessage& m, std::string_view payload) {
+  const uint32_t* a = m.arg;
+  const std::string text = textOf(payload);
+  const char* name = a[0] != 0 ? nullptr : text.c_str();
+  switch (m.call) {
+    case WIRE_HDD_EXIST: answer({static_cast<uint32_t>(calls::hddExist(rx_, name))}); return true;
+    case WIRE_HDD_FOPEN: answer({calls::hddFopen(rx_, name)}); return true;
     case WIRE_HDD_FLEN: answer({calls::hddFlen(rx_, wide(a[0], a[1]))}); return true;
-    case WIRE_HDD_FREAD: {
-      const uint32_t result = calls::hddFread(rx_, wide(a[0], a[1]), a[2], a[3], wide(a[4], a[5]), readBytes_);
-      const size_t first = std::min<size_t>(readBytes_.size(), WIRE_DATA_BYTES);
-      std::memcpy(board_.wire().data, readBytes_.data(), first);
-      answer({result, static_cast<uint32_t>(readBytes_.size())});
+    case WIRE_HDD_FREAD:
+      sendRead(0, calls::hddFread(rx_, wide(a[0], a[1]), a[2], a[3], wide(a[4], a[5]), readBytes_));
       return true;
-    }
-    case WIRE_FREAD_MORE: {
+    case WIRE_FREAD_MORE:
       if (a[0] >= readBytes_.size()) return false;
-      const size_t chunk = std::min<size_t>(readBytes_.size() - a[0], WIRE_DATA_BYTES);
-      std::memcpy(board_.wire().data, readBytes_.data() + a[0], chunk);
-      answer({static_cast<uint32_t>(chunk)});
+      sendRead(a[0], 0);
       return true;
-    }
     case WIRE_HDD_FCLOSE: calls::hddFclose(rx_, wide(a[0], a[1])); return true;
     case WIRE_HDD_CHANGEDIR: {
-      const char* path = a[0] != 0 ? nullptr : text.c_str();
-      const uint32_t result = calls::hddChangeDir(rx_, path);
-      const bool moved = path != nullptr && result == rx_.settings.changeDirSuccess;
+      const uint32_t result = calls::hddChangeDir(rx_, name);
+      const bool moved = name != nullptr && result == rx_.settings.changeDirSuccess;
       if (moved) {
         const std::string dir = rx_.disk.currentDir().substr(0, WIRE_DATA_BYTES - 1);
         std::memcpy(board_.wire().data, dir.c_str(), dir.size() + 1);

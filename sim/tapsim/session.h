@@ -68,6 +68,12 @@ class Session {
   void drain();
   void handle(const WireMessage& message, std::string_view payload);
   bool platformCall(const WireMessage& message, std::string_view payload);
+  bool screenCall(const WireMessage& message, std::string_view payload);
+  bool systemCall(const WireMessage& message, std::string_view payload);
+  bool diskCall(const WireMessage& message, std::string_view payload);
+  void turnCall(const uint32_t* args);
+  void formatCall(const WireMessage& message, std::string_view payload);
+  void sendRead(size_t offset, uint32_t result);
   void boardReport(const WireMessage& message, std::string_view payload);
   void answer(std::initializer_list<uint32_t> words);
   void pushKeys();

@@ -6,7 +6,7 @@
 set -euo pipefail
 receiver=$1
 shift
-for part in sim/tapsim-run sysroot/tapapi/TMS/libtap.so app/Quarnel.tap tests/mips/calls_missing_entry.tap; do
+for part in sim/tapsim-board sysroot/tapapi/TMS/libtap.so app/Quarnel.tap tests/mips/calls_missing_entry.tap; do
   if [[ ! -e $receiver/$part ]]; then
     echo "the receiver build has no $part in $receiver" \
       "(build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)"

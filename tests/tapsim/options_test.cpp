@@ -76,6 +76,14 @@ const BadCommand kBadCommands[] = {
     {"value_missing", {"--headless", "--trace"}, "--trace", false},
     {"no_module", {"--headless"}, "no module", false},
     {"two_modules", {"first.tap", "second.tap"}, "second.tap", false},
+    {"unknown_flag_named_as_unknown", {"--verbose"}, "unknown option --verbose"},
+    {"dash_module_taken_for_an_option", {"-m.tap"}, "unknown option -m.tap", false},
+    {"negative_channel_word", {"--channel", "-1,0"}, "--channel"},
+    {"channel_word_beyond_32_bits", {"--channel", "4294967296,0"}, "--channel"},
+    {"terminal_list_ending_in_a_comma", {"--pts", "0,"}, "--pts"},
+    {"terminal_list_starting_with_a_comma", {"--pts", ",0"}, "--pts"},
+    {"memory_limit_zero", {"--memory-limit", "0"}, "--memory-limit"},
+    {"memory_limit_beyond_32_bits", {"--memory-limit", "5G"}, "--memory-limit"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, BadCommandLine, testing::ValuesIn(kBadCommands),
@@ -167,6 +175,64 @@ TEST(RecordOption, RecordOverTheModuleIsRefusedBeforeTheRun) {
   EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "--record")) << outcome.err;
   EXPECT_EQ(readText(module), before);
+}
+
+// What a command line says is what the run does, and what it cannot do is said.
+struct AcceptedCommand {
+  std::string name;
+  std::vector<std::string> args;  // before the module
+  std::string out, err;           // what each must mention; empty err: stderr stays empty
+};
+
+void PrintTo(const AcceptedCommand& c, std::ostream* out) { *out << c.name; }
+
+class AcceptedCommandLine : public testing::TestWithParam<AcceptedCommand> {};
+
+TEST_P(AcceptedCommandLine, RunsAndSaysWhatItDid) {
+  Sandbox sandbox;
+  std::vector<std::string> args{"--headless", "--keys", "next quit"};
+  for (const auto& arg : GetParam().args) args.push_back(arg == "WORK" ? (sandbox / "captures").string() : arg);
+  args.push_back(QUARNEL_MODULE);
+  const Outcome outcome = runTapsim(sandbox, args);
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_TRUE(contains(outcome.out, GetParam().out)) << outcome.out;
+  if (GetParam().err.empty())
+    EXPECT_EQ(outcome.err, "");
+  else
+    EXPECT_TRUE(contains(outcome.err, GetParam().err)) << outcome.err;
+}
+
+const AcceptedCommand kAcceptedCommands[] = {
+    {"channel_words_are_unsigned", {"--channel", "4294967295,2147483648"}, "channel: 4294967295/2147483648 at start", ""},
+    {"injection_that_never_fired", {"--fail-alloc", "2"}, "--fail-alloc 2 never fired", ""},
+    {"window_captures_without_a_window", {"--window-captures", "WORK"}, "module result: 0",
+     "--window-captures has no effect with --headless"},
+    {"memory_limit_too_small_for_the_database", {"--memory-limit", "1K"}, "over the memory limit of 1024 bytes", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, AcceptedCommandLine, testing::ValuesIn(kAcceptedCommands),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(ModuleName, AModuleNamedLikeAnOptionRunsAfterTheEndOfOptions) {
+  Sandbox sandbox;
+  std::filesystem::create_directories(sandbox / "mods");
+  std::filesystem::copy_file(QUARNEL_MODULE, sandbox / "mods" / "-m.tap");
+  Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", "--", "-m.tap"});
+  // The module is named relative to where tapsim runs.
+  const Outcome refused = tapsim.wait();
+  EXPECT_NE(refused.exitCode, 0) << "no -m.tap in the working folder";
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", "--", (sandbox / "mods" / "-m.tap").string()});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+}
+
+TEST(ModuleName, ASymlinkLoopIsNamedAsSuch) {
+  Sandbox sandbox;
+  std::filesystem::create_directories(sandbox / "loop");
+  std::filesystem::create_symlink(sandbox / "loop" / "b.tap", sandbox / "loop" / "a.tap");
+  std::filesystem::create_symlink(sandbox / "loop" / "a.tap", sandbox / "loop" / "b.tap");
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", (sandbox / "loop" / "a.tap").string()});
+  EXPECT_EQ(outcome.exitCode, 3) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "Too many levels of symbolic links")) << outcome.err;
 }
 
 TEST(TraceOption, UnwritableTraceFileGivesOneLineAndExitTwo) {

@@ -1,5 +1,7 @@
 #include "screen.h"
 
+#include <cwchar>
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -67,9 +69,13 @@ bool Screen::fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64
   else if (columns.end - columns.begin == region->width && rows.end - rows.begin == region->height)
     region->opaque = true;
   uint32_t* pixels = region->pixels.data();
-  // Boxes as wide as the region are one run of pixels, the common full-screen fill among them.
+  // Boxes as wide as the region are one run of pixels, the common full-screen
+  // fill among them; the C library's wide-character fill is its tuned memset
+  // for 32-bit words.
   if (columns.end - columns.begin == region->width) {
-    std::fill(pixels + rows.begin * region->width, pixels + rows.end * region->width, colour);
+    static_assert(sizeof(wchar_t) == sizeof(uint32_t));
+    std::wmemset(reinterpret_cast<wchar_t*>(pixels + rows.begin * region->width), static_cast<wchar_t>(colour),
+                 static_cast<size_t>((rows.end - rows.begin) * region->width));
     return true;
   }
   for (int64_t row = rows.begin; row < rows.end; ++row) {

@@ -103,12 +103,18 @@ void Session::drain() {
     head += kMessageBytes + padded(message.size);
     __atomic_store_n(&wire.callHead, head, __ATOMIC_RELEASE);
     handle(message, payload);
+    // A board that waits for room goes on as soon as half the ring is free,
+    // so that it fills one half while this side drains the other.
+    if (tail - head <= WIRE_CALL_RING_BYTES / 2) wakeForRoom();
   }
-  if (__atomic_load_n(&wire.roomWanted, __ATOMIC_SEQ_CST) != 0 &&
-      head == __atomic_load_n(&wire.callTail, __ATOMIC_ACQUIRE)) {
-    __atomic_store_n(&wire.roomWanted, 0u, __ATOMIC_SEQ_CST);
-    board_.answer();
-  }
+  wakeForRoom();
+}
+
+void Session::wakeForRoom() {
+  WireShared& wire = board_.wire();
+  if (__atomic_load_n(&wire.roomWanted, __ATOMIC_SEQ_CST) == 0) return;
+  __atomic_store_n(&wire.roomWanted, 0u, __ATOMIC_SEQ_CST);
+  board_.answer();
 }
 
 void Session::handle(const WireMessage& message, std::string_view payload) {

@@ -66,6 +66,7 @@ class Session {
  private:
   using Clock = std::chrono::steady_clock;
   void drain();
+  void wakeForRoom();
   void handle(const WireMessage& message, std::string_view payload);
   bool platformCall(const WireMessage& message, std::string_view payload);
   bool screenCall(const WireMessage& message, std::string_view payload);

@@ -1,39 +1,30 @@
 #include "tracefile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace tapsim {
+namespace {
+
+// The stream's bytes go to the file, which keeps the first failure and its reason.
+ssize_t writeToFile(void* cookie, const char* bytes, size_t size) {
+  auto* file = static_cast<AtomicFile*>(cookie);
+  return file->write(std::string_view(bytes, size)) ? static_cast<ssize_t>(size) : -1;
+}
+
+}  // namespace
 
 TraceFile::~TraceFile() {
-  if (file_ != nullptr) std::fclose(file_);
-  if (!temporary_.empty()) unlink(temporary_.c_str());
+  if (stream_ != nullptr) std::fclose(stream_);
 }
 
 bool TraceFile::open(const std::filesystem::path& target, std::string& error) {
-  target_ = target;
-  std::error_code ec;
-  const auto status = std::filesystem::status(target, ec);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    // A device or a pipe is written as it is; only a file is replaced whole.
-    if (std::filesystem::is_directory(status)) {
-      error = "cannot write the trace to " + target.string() + ": it is a folder";
-      return false;
-    }
-    file_ = std::fopen(target.c_str(), "w");
-  } else {
-    std::string pattern = (target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path()) /
-                          ("." + target.filename().string() + ".XXXXXX");
-    const int fd = mkstemp(pattern.data());
-    if (fd >= 0) {
-      temporary_ = pattern;
-      file_ = fdopen(fd, "w");
-    }
+  file_ = AtomicFile::create(target, error);
+  if (!file_) {
+    error = "cannot write the trace: " + error;
+    return false;
   }
-  if (file_ == nullptr) {
+  stream_ = fopencookie(&*file_, "w", cookie_io_functions_t{nullptr, writeToFile, nullptr, nullptr});
+  if (stream_ == nullptr) {
     error = "cannot write the trace to " + target.string() + ": " + std::strerror(errno);
     return false;
   }
@@ -41,22 +32,17 @@ bool TraceFile::open(const std::filesystem::path& target, std::string& error) {
 }
 
 bool TraceFile::commit(std::string& error) {
-  if (file_ == nullptr) return true;
-  const bool written = std::fflush(file_) == 0 && !std::ferror(file_);
-  const int savedErrno = errno;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!written || !closed) {
-    error = "cannot write the trace to " + target_.string() + ": " + std::strerror(written ? errno : savedErrno);
+  if (stream_ == nullptr) return true;
+  std::fclose(stream_);
+  stream_ = nullptr;
+  if (!file_->error().empty()) {
+    error = "the trace is incomplete: " + file_->error();
+    file_->discard();
     return false;
   }
-  if (temporary_.empty()) return true;
-  if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    error = "cannot put the trace in place at " + target_.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  temporary_.clear();
-  return true;
+  if (file_->commit(error)) return true;
+  error = "the trace is incomplete: " + error;
+  return false;
 }
 
 }  // namespace tapsim

@@ -1,9 +1,12 @@
 #pragma once
-// The trace of platform calls: written beside its target and put in place
-// whole at the end, so a failed run never leaves half a trace that looks whole.
+// The trace of platform calls: a stream the trace lines are printed to, over
+// a file that appears whole at the end of the run or not at all.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "front/atomicfile.h"
 
 namespace tapsim {
 
@@ -15,13 +18,13 @@ class TraceFile {
   ~TraceFile();
 
   bool open(const std::filesystem::path& target, std::string& error);
-  std::FILE* file() const { return file_; }
-  // Flushes, checks every write, and renames into place; true without a trace.
+  std::FILE* file() const { return stream_; }
+  // Checks every write and puts the file in place; true without a trace.
   bool commit(std::string& error);
 
  private:
-  std::filesystem::path target_, temporary_;
-  std::FILE* file_ = nullptr;
+  std::optional<AtomicFile> file_;
+  std::FILE* stream_ = nullptr;
 };
 
 }  // namespace tapsim

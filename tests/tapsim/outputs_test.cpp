@@ -218,6 +218,23 @@ INSTANTIATE_TEST_SUITE_P(
                      return std::vector<std::string>{"--keys", "quit", "--checksums", "/dev/full", QUARNEL_MODULE};
                    },
                    1, "cannot write /dev/full: No space left on device", [](const Sandbox&) {}},
+        OutputCase{"TraceToAFullDeviceSaysWhy",
+                   [](const Sandbox&) {
+                     return std::vector<std::string>{"--keys", "next*20 quit", "--trace", "/dev/full", QUARNEL_MODULE};
+                   },
+                   1, "cannot write /dev/full: No space left on device", [](const Sandbox&) {}},
+        OutputCase{"AnInterruptedTraceKeepsTheEarlierOne",
+                   [](const Sandbox& s) {
+                     writeText(s / "trace.jsonl", "an earlier run's trace");
+                     fs::create_directories(s / "shots" / "screen-002.png");
+                     return std::vector<std::string>{"--keys", "next*3 quit", "--snapshots", (s / "shots").string(),
+                                                     "--trace", (s / "trace.jsonl").string(), QUARNEL_MODULE};
+                   },
+                   1, "screen-002.png: is a folder",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(readText(s / "trace.jsonl"), "an earlier run's trace");
+                     EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"trace.jsonl", "shots"})) << "a temporary file";
+                   }},
         OutputCase{"AFailedRunKeepsTheEarlierChecksums",
                    [](const Sandbox& s) {
                      writeText(s / "sums.txt", "an earlier run's sums");

@@ -43,7 +43,7 @@ void boardAwaitDebugger(void) {
   syscall(SYS_prctl, PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
   boardPost(WIRE_AWAITING_DEBUGGER, nullptr, 0, nullptr, 0);
   boardRing();
-  const struct timespec pause = {0, 10 * 1000 * 1000};
+  const struct timespec pause = {0, 10000000L};  // 10 ms
   while (!beingTraced()) nanosleep(&pause, nullptr);  // an interrupted sleep only looks sooner
   boardPost(WIRE_DEBUGGER_ATTACHED, nullptr, 0, nullptr, 0);
 }

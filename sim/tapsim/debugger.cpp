@@ -85,6 +85,7 @@ std::optional<DebugServer> DebugServer::attach(const std::filesystem::path& gdbs
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());

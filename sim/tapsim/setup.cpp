@@ -57,6 +57,12 @@ std::filesystem::path mipselDirectory() {
   return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
 }
 
+// The boards, where the debugger is pointed too: the PC one beside tapsim,
+// the mipsel one in the receiver build with its sysroot.
+std::filesystem::path nativeBoard() { return ownDirectory() / "tapsim-board"; }
+std::filesystem::path mipselBoard() { return mipselDirectory() / "sim" / "tapsim-board"; }
+std::filesystem::path mipselSysroot() { return mipselDirectory() / "sysroot"; }
+
 }  // namespace
 
 std::filesystem::path findProgram(std::string_view name) {
@@ -119,7 +125,7 @@ bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesyst
 std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const FrontOptions& options,
                                    std::string& error) {
   const auto dir = mipselDirectory();
-  const auto board = dir / "sim" / "tapsim-board", sysroot = dir / "sysroot";
+  const auto board = mipselBoard(), sysroot = mipselSysroot();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(board, ec) ||
       !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
@@ -196,8 +202,8 @@ DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& 
   DebugTarget target;
   target.port = options.gdbPort.value_or(0);
   target.receiver = module.machine == EM_MIPS;
-  target.board = target.receiver ? mipselDirectory() / "sim" / "tapsim-board" : ownDirectory() / "tapsim-board";
-  target.sysroot = target.receiver ? mipselDirectory() / "sysroot" : std::filesystem::path("/");
+  target.board = target.receiver ? mipselBoard() : nativeBoard();
+  target.sysroot = target.receiver ? mipselSysroot() : std::filesystem::path("/");
   target.moduleDir = std::filesystem::absolute(options.module).parent_path();
   std::error_code ec;
   if (std::filesystem::is_directory(QUARNEL_SOURCE_DIR, ec)) target.sources = QUARNEL_SOURCE_DIR;
@@ -208,7 +214,7 @@ std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const 
                                       std::string& error) {
   std::vector<std::string> command;
   if (module.machine == EM_X86_64) {
-    command.push_back((ownDirectory() / "tapsim-board").string());
+    command.push_back(nativeBoard().string());
   } else if (module.machine == EM_MIPS) {
     command = mipsBoard(module, options, error);
     if (command.empty()) return {};

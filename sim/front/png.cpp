@@ -234,6 +234,20 @@ bool writePng(const std::filesystem::path& path, std::span<const uint32_t> argb,
   return writePng(path, width, height, copyRow, error);
 }
 
+bool writePng(AtomicFile& file, std::span<const uint32_t> argb, int32_t width, int32_t height,
+              std::string& error) {
+  if (width <= 0 || height <= 0 || argb.size() != size_t(width) * size_t(height)) {
+    error = "cannot write " + file.target().string() + ": not a picture of " + std::to_string(width) + "x" +
+            std::to_string(height);
+    return false;
+  }
+  const RowSource copyRow = [&](int32_t y, std::span<uint32_t> row) {
+    const auto source = argb.subspan(size_t(y) * size_t(width), size_t(width));
+    std::copy(source.begin(), source.end(), row.begin());
+  };
+  return encodeFile(file, width, height, copyRow, error) && file.commit(error);
+}
+
 std::optional<Image> readPng(const std::filesystem::path& path, std::string& error) {
   std::string reason;
   FilePtr file(std::fopen(path.c_str(), "rb"));

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "atomicfile.h"
 #include "image.h"
 
 namespace tapsim {
@@ -20,6 +21,9 @@ using RowSource = std::function<void(int32_t y, std::span<uint32_t> row)>;
 bool writePng(const std::filesystem::path& path, std::span<const uint32_t> argb, int32_t width,
               int32_t height, std::string& error);
 bool writePng(const std::filesystem::path& path, int32_t width, int32_t height, const RowSource& rows,
+              std::string& error);
+// The same into a file already made, which is committed when all went well.
+bool writePng(AtomicFile& file, std::span<const uint32_t> argb, int32_t width, int32_t height,
               std::string& error);
 
 // Reads any PNG into ARGB (alpha 0xFF where the file has none). Files of more

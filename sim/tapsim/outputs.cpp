@@ -22,7 +22,9 @@ OutputPaths outputPaths(const FrontOptions& options) {
   return paths;
 }
 
-Outputs::Outputs(const FrontOptions& options) : options_(options) {}
+// Two encoders when there are snapshots: on two cores the run itself needs little of either.
+Outputs::Outputs(const FrontOptions& options)
+    : options_(options), snapshots_(kScreenWidth, kScreenHeight, options.snapshots.empty() ? 0 : 2) {}
 
 namespace {
 
@@ -79,7 +81,12 @@ bool Outputs::add(const Frame& frame, std::string& error) {
     if (count_ == 1 && !makeFolder(options_.snapshots, error)) return false;
     char name[32];
     std::snprintf(name, sizeof name, "screen-%03zu.png", count_);
-    if (!writePng(options_.snapshots / name, frame, kScreenWidth, kScreenHeight, error)) return false;
+    // The file is made here, so a name that cannot be written stops the run at
+    // once; the encoding goes on beside the run.
+    auto file = AtomicFile::create(options_.snapshots / name, error);
+    if (!file) return false;
+    if (error = snapshots_.failure(); !error.empty()) return false;
+    snapshots_.add(std::move(*file), frame);
   }
   if (checksums_ && !checksums_->write(checksumLine(count_, frame) + "\n")) {
     error = checksums_->error();
@@ -91,6 +98,12 @@ bool Outputs::add(const Frame& frame, std::string& error) {
 }
 
 bool Outputs::finish(std::string& error) {
+  if (const std::string failure = snapshots_.finish(); !failure.empty() && !failed_) {
+    failed_ = true;
+    checksums_.reset();
+    error = failure;
+    return false;
+  }
   if (failed_) {
     checksums_.reset();  // this run's checksums would be partial: the earlier file stays
     record_.reset();

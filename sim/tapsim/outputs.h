@@ -7,6 +7,7 @@
 
 #include "front/atomicfile.h"
 #include "front/contactsheet.h"
+#include "front/snapshotwriter.h"
 #include "front/outputpaths.h"
 #include "options.h"
 #include "platform/screen.h"
@@ -49,6 +50,7 @@ class Outputs {
   size_t count_ = 0;
   bool failed_ = false;
   ContactSheet sheet_;
+  SnapshotWriter snapshots_;
   std::optional<AtomicFile> checksums_;
   std::optional<AtomicFile> record_;
   std::vector<RemotePress> presses_;

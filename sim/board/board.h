@@ -16,3 +16,5 @@ uint32_t boardPageNumber(void);
 // Reports who takes the keys, then ends the board with the code.
 [[noreturn]] void boardFinish(int code);
 void boardInstallFaultHandlers(void);
+// When the host asks for it, waits until a debugger traces the board.
+void boardAwaitDebugger(void);

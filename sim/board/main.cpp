@@ -121,6 +121,9 @@ TapMainFunction load(const char* file) {
     const void* missing = dlsym(RTLD_DEFAULT, "tapsim_no_such_symbol");
     (void)missing;
   }
+  // The module and its symbols are in place, so a debugger that attaches
+  // here finds TAP_EventHandler and the start-up entry before either runs.
+  boardAwaitDebugger();
   TapEntryPoints entries;
   memset(&entries, 0, sizeof entries);
   startUp(&entries);

@@ -61,6 +61,8 @@ enum WireCall {
   WIRE_CRASH = 51,              // signal address(2) code
   WIRE_FORKED = 52,             // child pid
   WIRE_STOPPED = 53,            // the board ends as the host asked (the keys ran out)
+  WIRE_AWAITING_DEBUGGER = 54,  // the module is loaded; its start-up entry waits for a debugger to attach
+  WIRE_DEBUGGER_ATTACHED = 55,  // one has, and let the board go on
 };
 
 enum WireKeyHandler { WIRE_HANDLER_OWN = 0, WIRE_HANDLER_HOOK = 1, WIRE_HANDLER_OTHER = 2 };
@@ -89,7 +91,8 @@ struct WireShared {
   uint32_t staleDlerror;   // leave a failed lookup's error unread before the module starts
   uint32_t memoryLimit;    // the most one allocation may ask for
   uint32_t roomWanted;     // set by the board when the ring is full; the host wakes it once drained
-  uint32_t reserved[8];
+  uint32_t awaitDebugger;  // stop before the start-up entry until a debugger attaches
+  uint32_t reserved[7];
   // Calls: the board writes at tail, the host reads at head (byte offsets, free-running).
   uint32_t callHead;
   uint32_t pad0[15];

@@ -77,6 +77,7 @@ std::vector<Place> outputPlaces(const OutputPaths& outputs) {
   add("--contact-sheet", outputs.contactSheet);
   add("--checksums", outputs.checksums);
   add("--trace", outputs.trace);
+  add("--record", outputs.record);
   return places;
 }
 

@@ -16,6 +16,7 @@ struct OutputPaths {
   std::filesystem::path checksums{};
   std::filesystem::path trace{};
   std::filesystem::path windowCaptures{};  // a folder of window-NNN.png
+  std::filesystem::path record{};          // the keys pressed, as a key script
 };
 
 // Why these outputs may not be written, as one line naming the option;

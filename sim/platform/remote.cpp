@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 
 #include "../../frame/tap.h"
 
@@ -25,6 +26,18 @@ std::optional<RemotePress> parsePress(std::string_view name) {
   const auto [stop, status] = std::from_chars(name.data() + 2, end, raw, 16);
   if (name.size() == 2 || status != std::errc() || stop != end) return std::nullopt;
   return RemotePress{Kind::Raw, raw};
+}
+
+std::string pressName(RemotePress press) {
+  switch (press.kind) {
+    case RemotePress::Kind::Next: return "next";
+    case RemotePress::Kind::Previous: return "prev";
+    case RemotePress::Kind::Quit: return "quit";
+    case RemotePress::Kind::Raw: break;
+  }
+  char word[16];
+  std::snprintf(word, sizeof word, "0x%X", press.raw);
+  return word;
 }
 
 }  // namespace
@@ -73,6 +86,24 @@ std::optional<std::vector<RemotePress>> parseKeyScript(std::string_view script, 
     presses.insert(presses.end(), repeat, *press);
   }
   return presses;
+}
+
+std::string formatKeyScript(const std::vector<RemotePress>& presses) {
+  constexpr size_t kLineWidth = 72;
+  std::string script, line;
+  for (size_t at = 0; at < presses.size();) {
+    size_t run = 1;
+    while (at + run < presses.size() && presses[at + run] == presses[at] && run < kMaxRepeat) ++run;
+    std::string token = pressName(presses[at]);
+    if (run > 1) token += "*" + std::to_string(run);
+    at += run;
+    if (!line.empty() && line.size() + 1 + token.size() > kLineWidth) {
+      script += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + token;
+  }
+  return line.empty() ? script : script + line + "\n";
 }
 
 }  // namespace tapsim

@@ -26,5 +26,8 @@ struct Remote {
 
 // "next next prev quit 0x10020 next*5": names, hexadecimal words, repeats.
 std::optional<std::vector<RemotePress>> parseKeyScript(std::string_view script, std::string& error);
+// The script that parseKeyScript reads back as these presses: runs as
+// "next*3", lines of at most about 72 characters, ending with a newline.
+std::string formatKeyScript(const std::vector<RemotePress>& presses);
 
 }  // namespace tapsim

@@ -16,6 +16,7 @@
 
 #include "elfmodule.h"
 #include "firmware/summary.h"
+#include "debugger.h"
 #include "interactive.h"
 #include "options.h"
 #include "outputs.h"
@@ -71,8 +72,9 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   return inspection.report;
 }
 
-WireShared boardSettings(const RunOptions& run) {
+WireShared boardSettings(const RunOptions& run, bool awaitDebugger) {
   WireShared settings{};
+  settings.awaitDebugger = awaitDebugger ? 1 : 0;
   settings.systemId = run.receiver.systemId;
   settings.firmwareVersion = run.receiver.firmwareVersion;
   settings.openTerminals = static_cast<uint32_t>(run.openTerminals.to_ulong());
@@ -81,11 +83,61 @@ WireShared boardSettings(const RunOptions& run) {
   return settings;
 }
 
-SessionLimits limitsOf(const RunOptions& run) {
+SessionLimits limitsOf(const FrontOptions& options) {
   SessionLimits limits;
-  limits.idleLimit = run.idleLimit;
-  limits.watchdog = std::chrono::seconds(run.watchdogSeconds);
+  limits.idleLimit = options.run.idleLimit;
+  limits.watchdog = std::chrono::seconds(options.run.watchdogSeconds);
+  limits.debugger = options.gdbPort.has_value();
   return limits;
+}
+
+// On stderr, with the notes, where the person who asked for a debugger looks:
+// stdout is the run's report and may well go to a file.
+void announceDebugger(const DebugTarget& target) {
+  std::fprintf(stderr, "tapsim: waiting on port %u for a debugger, %s; attach with:\n%s\n", unsigned{target.port},
+               target.receiver ? "before the board's first instruction (qemu's stub)"
+                               : "before the module's start-up entry (gdbserver)",
+               debuggerCommand(target).c_str());
+  std::fflush(stderr);
+}
+
+// The PC build waits for gdbserver to attach; a MIPS run's qemu is its own stub.
+struct Debugging {
+  DebugTarget target;
+  std::filesystem::path gdbserver;
+  std::optional<DebugServer> server;
+};
+
+std::optional<Debugging> prepareDebugging(const tapelf::ModuleReport& report, const FrontOptions& options,
+                                          std::string& error) {
+  if (!options.gdbPort || !portFree(*options.gdbPort, error)) return std::nullopt;
+  Debugging debugging{debugTarget(report, options), {}, {}};
+  if (debugging.target.receiver) return debugging;
+  debugging.gdbserver = findProgram("gdbserver");
+  if (debugging.gdbserver.empty()) {
+    error = "gdbserver is not installed; --gdb with a PC module needs it (Debian package gdbserver)";
+    return std::nullopt;
+  }
+  return debugging;
+}
+
+// A MIPS run's stub waits already; a PC run's board asks for gdbserver once the module is loaded.
+void serveDebugger(Session& session, const BoardProcess& board, Debugging& debugging, std::string& frontError) {
+  if (debugging.target.receiver) {
+    announceDebugger(debugging.target);
+    return;
+  }
+  session.onAwaitingDebugger = [&debugging, &frontError, pid = board.pid()] {
+    if (debugging.server) return;
+    debugging.server = DebugServer::attach(debugging.gdbserver, debugging.target.port, pid, frontError);
+    if (debugging.server) announceDebugger(debugging.target);
+  };
+}
+
+// Without its server the waiting board would wait for ever.
+void noticeLostDebugServer(const Session& session, Debugging& debugging, std::string& frontError) {
+  if (debugging.server && session.awaitingDebugger() && debugging.server->ended())
+    frontError = "gdbserver ended before a debugger attached";
 }
 
 void printSummary(const Receiver& receiver, const Session& session) {
@@ -119,6 +171,7 @@ struct Prepared {
   TraceFile trace;
   std::unique_ptr<RunDisk> disk;
   std::vector<std::string> command;
+  std::optional<Debugging> debugging;
   explicit Prepared(const FrontOptions& options) : outputs(options) {}
 };
 
@@ -134,6 +187,8 @@ int prepare(FrontOptions& options, Prepared& run) {
   options.run.receiver.diskRoot = run.disk->root();
   run.command = boardCommand(*report, options, error);
   if (run.command.empty()) return fail(kRunBadModule, error);
+  run.debugging = prepareDebugging(*report, options, error);
+  if (options.gdbPort && !run.debugging) return fail(kRunFailed, error);
   return kRunOk;
 }
 
@@ -177,21 +232,29 @@ int run(FrontOptions& options) {
   const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
 
   std::string error;
-  auto board = BoardProcess::start(prepared.command, boardSettings(options.run), error);
+  Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
+  const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
+  auto board = BoardProcess::start(prepared.command, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
-  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options.run));
+  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);
   };
+  session->onPress = [&](RemotePress press) { prepared.outputs.pressed(press); };
+  if (debugging != nullptr) serveDebugger(*session, *board, *debugging, frontError);
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
     window = Window::open(windowTitle(fallback, 0), error);
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   }
-  drive(*session, window.get(), options, [&] { return requestedStop != 0 || !frontError.empty(); });
+  drive(*session, window.get(), options, [&] {
+    if (debugging != nullptr) noticeLostDebugServer(*session, *debugging, frontError);
+    return requestedStop != 0 || !frontError.empty();
+  });
   if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));
   else if (!frontError.empty()) session->stop(frontError);
   board.reset();
+  if (debugging != nullptr) debugging->server.reset();
   endDescendants();
   return conclude(prepared, *session, receiver, frontError);
 }

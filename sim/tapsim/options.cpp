@@ -1,7 +1,12 @@
 #include "options.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/runoptions.h"
 
@@ -17,6 +22,9 @@ Keys and screen:
                          names: next, prev, quit; any other key as a hexadecimal
                          code such as 0x10020. Without --keys a window takes the
                          keyboard; headless runs then have no keys at all.
+  --keys @FILE           the keys of a script file, such as --record writes
+  --record FILE          write every key pressed, in the window or by --keys, in
+                         order, as a key script that --keys @FILE replays
   --headless             never open a window, even when a display exists
   --snapshots DIR        write every synced screen as DIR/screen-NNN.png
   --window-captures DIR  write what the window shows after each screen as
@@ -48,6 +56,16 @@ The receiver:
                          seconds (default 20, 0 never)
   --stale-dlerror        leave a failed symbol lookup's error unread before
                          the module starts, as some firmware does
+
+Debugging:
+  --gdb PORT             wait for a debugger on PORT before the module's
+                         start-up entry, and print the gdb-multiarch command
+                         that attaches with the module's symbols (a receiver
+                         module: qemu's gdb stub, which stops before the
+                         board's first instruction; a PC module: gdbserver).
+                         Keys go in once the debugger lets the run go on. The
+                         watchdog is off, and the idle time counts from the
+                         module's first turn without a key.
   --                     ends the options: what follows is the module
 
   --help                 show this text
@@ -70,8 +88,36 @@ bool takeFlag(std::string_view arg, FrontOptions& options) {
   return false;
 }
 
-constexpr std::string_view kFrontOptions[] = {"--keys", "--snapshots", "--window-captures", "--contact-sheet",
-                                              "--checksums"};
+constexpr std::string_view kFrontOptions[] = {"--keys",      "--snapshots", "--window-captures", "--contact-sheet",
+                                              "--checksums", "--record",    "--gdb"};
+
+// Longer than any script a person would keep; a bound for whatever file is named.
+constexpr size_t kMaxKeyScriptBytes = 1 << 20;
+
+std::optional<std::string> readBounded(const std::filesystem::path& file, size_t limit, std::string& error) {
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string text;
+  ssize_t got = 0;
+  char block[65536];
+  while (fd >= 0 && text.size() <= limit && (got = read(fd, block, sizeof block)) > 0) text.append(block, size_t(got));
+  const int reason = errno;
+  if (fd >= 0) close(fd);
+  if (fd < 0 || got < 0) {
+    error = "cannot read the key script " + file.string() + ": " + std::strerror(reason);
+    return std::nullopt;
+  }
+  if (text.size() > limit) {
+    error = "the key script " + file.string() + " is larger than " + std::to_string(limit >> 10) + " KiB";
+    return std::nullopt;
+  }
+  return text;
+}
+
+std::optional<uint16_t> portNumber(std::string_view value) {
+  const auto number = parseNumber(value);
+  if (!number || *number == 0 || *number > 65535) return std::nullopt;
+  return static_cast<uint16_t>(*number);
+}
 
 bool takesValue(std::string_view arg) {
   for (const std::string_view known : kFrontOptions)
@@ -81,8 +127,13 @@ bool takesValue(std::string_view arg) {
 
 bool takeValue(std::string_view arg, std::string_view value, FrontOptions& options, std::string& error) {
   if (arg == "--keys") {
-    options.keys = parseKeyScript(value, error);
+    options.keys = keysOption(value, error);
     return options.keys.has_value();
+  }
+  if (arg == "--gdb") {
+    options.gdbPort = portNumber(value);
+    if (!options.gdbPort) error = "bad value for --gdb: " + std::string(value) + " (a TCP port, 1 to 65535)";
+    return options.gdbPort.has_value();
   }
   if (arg == "--snapshots") {
     options.snapshots = value;
@@ -92,6 +143,8 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
     options.contactSheet = value;
   } else if (arg == "--checksums") {
     options.checksums = value;
+  } else if (arg == "--record") {
+    options.record = value;
   } else if (arg == "--disk") {
     options.disk = value;
   } else if (!setRunOption(arg, value, options.run)) {
@@ -102,6 +155,16 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
 }
 
 }  // namespace
+
+std::optional<std::vector<RemotePress>> keysOption(std::string_view value, std::string& error) {
+  if (!value.starts_with('@')) return parseKeyScript(value, error);
+  const std::filesystem::path file(value.substr(1));
+  const auto script = readBounded(file, kMaxKeyScriptBytes, error);
+  if (!script) return std::nullopt;
+  auto presses = parseKeyScript(*script, error);
+  if (!presses) error = "the key script " + file.string() + ": " + error;
+  return presses;
+}
 
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options,
                               std::string& error) {

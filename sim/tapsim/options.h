@@ -16,6 +16,8 @@ struct FrontOptions {
   std::optional<std::vector<RemotePress>> keys;  // absent: the person at the window presses them
   std::filesystem::path snapshots, contactSheet, checksums, disk;
   std::filesystem::path windowCaptures;  // what the window showed, read back, one PNG per screen
+  std::filesystem::path record;          // every key pressed, as a key script
+  std::optional<uint16_t> gdbPort;       // wait for a debugger there before the start-up entry
   bool headless = false;
   bool keepDisk = false;
   RunOptions run;  // the receiver's settings (its disk is filled in once the disk is ready)
@@ -25,5 +27,8 @@ struct FrontOptions {
 enum class ParseResult { Run, Help, Version, Error };
 ParseResult parseFrontOptions(std::span<const std::string_view> args, FrontOptions& options, std::string& error);
 std::string helpText();
+
+// The presses of --keys: a script, or @FILE for the script in that file.
+std::optional<std::vector<RemotePress>> keysOption(std::string_view value, std::string& error);
 
 }  // namespace tapsim

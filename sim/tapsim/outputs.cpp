@@ -18,6 +18,7 @@ std::string checksumLine(size_t number, const Frame& frame) {
 OutputPaths outputPaths(const FrontOptions& options) {
   OutputPaths paths{options.snapshots, options.contactSheet, options.checksums, {}, options.windowCaptures};
   paths.trace = options.run.tracePath;
+  paths.record = options.record;
   return paths;
 }
 
@@ -58,6 +59,10 @@ bool Outputs::open(std::string& error) {
   if (!options_.checksums.empty() && !checksums_) {
     checksums_ = AtomicFile::create(options_.checksums, error);
     if (!checksums_) return false;
+  }
+  if (!options_.record.empty() && !record_) {
+    record_ = AtomicFile::create(options_.record, error);
+    if (!record_) return false;
   }
   std::error_code ec;
   const auto sheetFolder = std::filesystem::absolute(options_.contactSheet, ec).parent_path();
@@ -101,9 +106,14 @@ bool Outputs::finish(std::string& error) {
   }
   if (failed_) {
     checksums_.reset();  // this run's checksums would be partial: the earlier file stays
-    return true;         // the failure was reported when it happened
+    record_.reset();
+    return true;  // the failure was reported when it happened
   }
   if (checksums_ && !checksums_->commit(error)) return false;
+  if (record_ && !(record_->write(formatKeyScript(presses_)) && record_->commit(error))) {
+    if (error.empty()) error = record_->error();
+    return false;
+  }
   if (options_.contactSheet.empty() || sheet_.frameCount() == 0) return true;
   return sheet_.write(options_.contactSheet, error);
 }
@@ -123,6 +133,8 @@ std::vector<std::string> Outputs::report() const {
                                     " is an earlier run's"
                                : "contact sheet: none written, " + noScreen);
   }
+  if (!options_.record.empty())
+    lines.push_back("keys recorded: " + std::to_string(presses_.size()) + " in " + options_.record.string());
   if (!options_.checksums.empty())
     lines.push_back(count_ > 0 ? "checksums: " + options_.checksums.string()
                                : "checksums: " + options_.checksums.string() + " is empty, " + noScreen);

@@ -35,6 +35,8 @@ class Outputs {
   // so that a bad path is found before the run starts.
   bool open(std::string& error);
   bool add(const Frame& frame, std::string& error);
+  // A key pressed into the run, for --record.
+  void pressed(RemotePress press) { presses_.push_back(press); }
   bool finish(std::string& error);
   // The run was cut short (a signal, a crash of the front end): finish()
   // then commits nothing, and the files of an earlier run stay.
@@ -50,6 +52,8 @@ class Outputs {
   ContactSheet sheet_;
   SnapshotWriter snapshots_;
   std::optional<AtomicFile> checksums_;
+  std::optional<AtomicFile> record_;
+  std::vector<RemotePress> presses_;
 };
 
 }  // namespace tapsim

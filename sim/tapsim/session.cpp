@@ -286,6 +286,11 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
     case WIRE_CRASH: crash_ = {static_cast<int>(a[0]), wide(a[1], a[2])}; return;
     case WIRE_FORKED: ++forks_; return;
     case WIRE_STOPPED: stalled = true; return;
+    case WIRE_AWAITING_DEBUGGER:
+      awaitingDebugger_ = true;
+      if (onAwaitingDebugger) onAwaitingDebugger();
+      return;
+    case WIRE_DEBUGGER_ATTACHED: awaitingDebugger_ = false; return;
     default:
       board_.kill();
       end(kRunCrashed, "the module damaged the board's messages to the platform", true);
@@ -314,14 +319,14 @@ void Session::settleTurn() {
   const auto now = Clock::now();
   const bool ranOut = keysEnded_ && keys_.empty() && !queued;
   if (!ranOut) idleSince_.reset();
-  else if (!idleSince_) idleSince_ = now;
+  else if (!idleSince_ && (turnWaiting_ || !limits_.debugger)) idleSince_ = now;
   if (!turnWaiting_) return;
   if (queued) {
     turnWaiting_ = false;
     answer({WIRE_TURN_EVENT});
     return;
   }
-  if (ranOut && now - *idleSince_ >= limits_.idleLimit) {
+  if (ranOut && idleSince_ && now - *idleSince_ >= limits_.idleLimit) {
     turnWaiting_ = false;
     answer({WIRE_TURN_STOP});
     return;
@@ -335,7 +340,7 @@ void Session::settleTurn() {
 }
 
 void Session::watch() {
-  if (over_) return;
+  if (over_ || limits_.debugger) return;
   const auto now = Clock::now();
   const auto seconds = std::to_string(limits_.watchdog.count());
   if (limits_.watchdog.count() != 0 && now - lastCall_ >= limits_.watchdog && !turnWaiting_) {

@@ -25,13 +25,20 @@ struct SessionLimits {
   std::chrono::milliseconds idleLimit{2000};  // once the keys ran out
   std::chrono::seconds watchdog{20};          // without a platform call; 0: never
   std::chrono::milliseconds idleTurn{1};      // how long a turn without a key takes
+  // A debugger may hold the module for as long as a person likes: nothing is
+  // ended for the time it takes, and the idle time starts at the module's
+  // first turn without a key.
+  bool debugger = false;
 };
 
 class Session {
  public:
   Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits);
 
-  void press(RemotePress press) { keys_.push_back(press); }
+  void press(RemotePress press) {
+    keys_.push_back(press);
+    if (onPress) onPress(press);
+  }
   void endKeys() { keysEnded_ = true; }
   bool keysEnded() const { return keysEnded_; }
   // The remote as the module expects it: its own library's remote type once it says.
@@ -43,6 +50,10 @@ class Session {
   void stop(const std::string& why);
 
   std::function<void(const ModuleRecords&)> onLoaded;
+  std::function<void(RemotePress)> onPress;
+  // The board has loaded the module and waits for a debugger before its start-up entry.
+  std::function<void()> onAwaitingDebugger;
+  bool awaitingDebugger() const { return awaitingDebugger_; }
 
   // How it ended.
   int exitCode() const { return exitCode_; }
@@ -80,6 +91,7 @@ class Session {
   std::deque<RemotePress> keys_;
   bool keysEnded_ = false;
   bool turnSeen_ = false;
+  bool awaitingDebugger_ = false;
   std::optional<int32_t> moduleRemoteType_;
   bool turnWaiting_ = false;
   Clock::time_point turnAskedAt_{};

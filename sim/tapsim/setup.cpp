@@ -57,6 +57,14 @@ std::filesystem::path mipselDirectory() {
   return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
 }
 
+// The boards, where the debugger is pointed too: the PC one beside tapsim,
+// the mipsel one in the receiver build with its sysroot.
+std::filesystem::path nativeBoard() { return ownDirectory() / "tapsim-board"; }
+std::filesystem::path mipselBoard() { return mipselDirectory() / "sim" / "tapsim-board"; }
+std::filesystem::path mipselSysroot() { return mipselDirectory() / "sysroot"; }
+
+}  // namespace
+
 std::filesystem::path findProgram(std::string_view name) {
   const char* path = std::getenv("PATH");
   std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
@@ -68,6 +76,8 @@ std::filesystem::path findProgram(std::string_view name) {
   }
   return {};
 }
+
+namespace {
 
 std::set<std::string> exportedNames(const std::filesystem::path& library, std::string& error) {
   const auto inspection = tapelf::inspect(library, tapelf::Code::skip);
@@ -115,7 +125,7 @@ bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesyst
 std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const FrontOptions& options,
                                    std::string& error) {
   const auto dir = mipselDirectory();
-  const auto board = dir / "sim" / "tapsim-board", sysroot = dir / "sysroot";
+  const auto board = mipselBoard(), sysroot = mipselSysroot();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(board, ec) ||
       !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
@@ -133,8 +143,12 @@ std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const Fro
   if (shadowedBySysroot(sysroot, std::filesystem::absolute(options.module), error)) return {};
   // The receiver's processor: MIPS32 release 1 without an FPU. The PC's
   // preloads and library paths hold PC libraries; the receiver's loader must not see them.
-  return {qemu.string(), "-cpu", "4Kc", "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH",
-          "-L", sysroot.string(), board.string()};
+  std::vector<std::string> command{qemu.string()};
+  // qemu's own stub: the board does not run a single instruction before a debugger says so.
+  if (options.gdbPort) command.insert(command.end(), {"-g", std::to_string(*options.gdbPort)});
+  command.insert(command.end(), {"-cpu", "4Kc", "-U", "LD_PRELOAD", "-U", "LD_LIBRARY_PATH", "-L",
+                                 sysroot.string(), board.string()});
+  return command;
 }
 
 }  // namespace
@@ -184,11 +198,23 @@ int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId, u
   return 1;
 }
 
+DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& options) {
+  DebugTarget target;
+  target.port = options.gdbPort.value_or(0);
+  target.receiver = module.machine == EM_MIPS;
+  target.board = target.receiver ? mipselBoard() : nativeBoard();
+  target.sysroot = target.receiver ? mipselSysroot() : std::filesystem::path("/");
+  target.moduleDir = std::filesystem::absolute(options.module).parent_path();
+  std::error_code ec;
+  if (std::filesystem::is_directory(QUARNEL_SOURCE_DIR, ec)) target.sources = QUARNEL_SOURCE_DIR;
+  return target;
+}
+
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
                                       std::string& error) {
   std::vector<std::string> command;
   if (module.machine == EM_X86_64) {
-    command.push_back((ownDirectory() / "tapsim-board").string());
+    command.push_back(nativeBoard().string());
   } else if (module.machine == EM_MIPS) {
     command = mipsBoard(module, options, error);
     if (command.empty()) return {};

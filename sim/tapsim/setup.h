@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "debugger.h"
 #include "elfmodule.h"
 #include "options.h"
 #include "platform/remote.h"
@@ -22,6 +23,12 @@ std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& e
 // The remote type the disk's firmware database gives this model (1 when it
 // says nothing), read through the confined disk as the module would read it.
 int32_t remoteTypeOnDisk(const std::filesystem::path& root, uint32_t systemId, uint64_t limit);
+
+// The program of that name on PATH; empty when there is none.
+std::filesystem::path findProgram(std::string_view name);
+
+// What --gdb attaches to for this module.
+DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& options);
 
 // How to start the board for this module: natively, or under qemu for MIPS.
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

@@ -57,7 +57,7 @@ TEST_P(RefusedOutput, NamesTheClashOrLetsTheRunGo) {
   const Layout layout(dir);
   const OutputPaths& o = GetParam().outputs;
   const OutputPaths outputs{under(layout, o.snapshots), under(layout, o.contactSheet), under(layout, o.checksums),
-                            under(layout, o.trace), under(layout, o.windowCaptures)};
+                            under(layout, o.trace), under(layout, o.windowCaptures), under(layout, o.record)};
   const fs::path module = layout / GetParam().module;
   if (!fs::exists(module)) std::ofstream(module) << "a module among the screens";
   const auto why = refusedOutput(outputs, module, layout.disk());
@@ -76,10 +76,13 @@ const std::string kSame = "name the same file";
 INSTANTIATE_TEST_SUITE_P(
     Outputs, RefusedOutput,
     testing::Values(
-        Case{"AllApartAreWritten", {"out/shots", "out/sheet.png", "out/sums.txt", "out/trace", "out/window"}, ""},
+        Case{"AllApartAreWritten", {"out/shots", "out/sheet.png", "out/sums.txt", "out/trace", "out/window", "out/keys"}, ""},
         Case{"SnapshotsAndCapturesMayShareAFolder", {.snapshots = "out/shots", .windowCaptures = "out/shots"}, ""},
         Case{"ContactSheetBesideTheScreens", {.snapshots = "out/shots", .contactSheet = "out/shots/sheet.png"}, ""},
         Case{"ChecksumsOverTheModule", {.checksums = "module.tap"}, kModule},
+        Case{"RecordOverALinkToTheModule", {.record = "out/module-link"}, kModule},
+        Case{"RecordAndChecksumsOneFile", {.checksums = "out/sums.txt", .record = "out/sums-link"}, kSame},
+        Case{"RecordOnTheDisk", {.record = "disk/keys.txt"}, kOnDisk},
         Case{"TraceOverTheModuleByARelativePath", {.trace = "out/../out/shots/../../module.tap"}, kModule},
         Case{"ChecksumsOverALinkToTheModule", {.checksums = "out/module-link"}, kModule},
         Case{"ChecksumsOverAHardLinkOfTheModule", {.checksums = "out/module-hard"}, kModule},

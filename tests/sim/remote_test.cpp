@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "platform/remote.h"
 
 namespace tapsim {
@@ -60,6 +62,50 @@ TEST_P(BadKeyScript, IsRefusedWithAReason) {
 INSTANTIATE_TEST_SUITE_P(Scripts, BadKeyScript,
                          ::testing::Values("nxt", "0x", "0xZZ", "next*0", "next*x", "next*99999999999",
                                            "0x100000000", "10045"));
+
+struct RecordedKeys {
+  const char* name;
+  std::vector<RemotePress> presses;
+  std::string script;
+  friend void PrintTo(const RecordedKeys& c, std::ostream* os) { *os << c.name; }
+};
+
+class KeyScriptOfPresses : public ::testing::TestWithParam<RecordedKeys> {};
+
+TEST_P(KeyScriptOfPresses, ReadsBackAsTheSamePressesInOrder) {
+  const std::string script = formatKeyScript(GetParam().presses);
+  if (!GetParam().script.empty()) {
+    EXPECT_EQ(script, GetParam().script);
+  }
+  if (!script.empty()) {
+    EXPECT_TRUE(script.ends_with('\n'));
+  }
+  std::istringstream lines(script);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 72u) << "a line a person can read";
+  std::string error;
+  const auto back = parseKeyScript(script, error);
+  ASSERT_TRUE(back) << error << "\n" << script;
+  EXPECT_EQ(*back, GetParam().presses);
+}
+
+std::vector<RemotePress> manyDifferent() {
+  std::vector<RemotePress> presses;
+  for (uint32_t i = 0; i < 40; ++i) presses.push_back(i % 2 != 0 ? RemotePress{Kind::Next} : RemotePress{Kind::Raw, 0x10000 + i});
+  return presses;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presses, KeyScriptOfPresses,
+    ::testing::Values(RecordedKeys{"Nothing", {}, ""},
+                      RecordedKeys{"NamesAndRuns",
+                                   {{Kind::Next}, {Kind::Next}, {Kind::Previous}, {Kind::Raw, 0x10044}, {Kind::Quit}},
+                                   "next*2 prev 0x10044 quit\n"},
+                      RecordedKeys{"ARawCodeStaysApartFromTheNameItMayMean",
+                                   {{Kind::Raw, 0x10045}, {Kind::Next}, {Kind::Raw, 0x30045}},
+                                   "0x10045 next 0x30045\n"},
+                      RecordedKeys{"ALongRunIsOneWord", std::vector<RemotePress>(5000, {Kind::Previous}), "prev*5000\n"},
+                      RecordedKeys{"ManyKeysOnSeveralLines", manyDifferent(), ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tapsim

@@ -23,7 +23,8 @@ TEST(Help, ExitsZeroAndListsTheWindowKeys) {
     EXPECT_TRUE(contains(window, meaning)) << "no window key for " << meaning;
   // Every option a run takes is explained.
   for (const char* option : {"--keys", "--headless", "--snapshots", "--contact-sheet", "--checksums", "--trace",
-                             "--model", "--channel", "--disk", "--pts", "--fail-alloc", "--idle-timeout", "--watchdog"})
+                             "--model", "--channel", "--disk", "--pts", "--fail-alloc", "--idle-timeout", "--watchdog",
+                             "--record", "--gdb"})
     EXPECT_TRUE(contains(outcome.out, option)) << option;
 }
 
@@ -66,6 +67,11 @@ const BadCommand kBadCommands[] = {
     {"chdir_value_too_large", {"--chdir-ok", "0x1FFFFFFFF"}, "--chdir-ok"},
     {"firmware_version_empty", {"--firmware-version", ""}, "--firmware-version"},
     {"unknown_key_name", {"--keys", "next sideways"}, "sideways"},
+    {"key_script_file_missing", {"--keys", "@/nonexistent/keys.txt"}, "/nonexistent/keys.txt: No such file"},
+    {"key_script_file_a_folder", {"--keys", "@/"}, "Is a directory"},
+    {"debugger_port_zero", {"--gdb", "0"}, "--gdb"},
+    {"debugger_port_beyond_tcp", {"--gdb", "65536"}, "--gdb"},
+    {"debugger_port_missing", {"--headless", "--gdb"}, "--gdb", false},
     {"disk_not_a_folder", {"--disk", "/nonexistent/disk"}, "/nonexistent/disk"},
     {"value_missing", {"--headless", "--trace"}, "--trace", false},
     {"no_module", {"--headless"}, "no module", false},
@@ -115,6 +121,61 @@ INSTANTIATE_TEST_SUITE_P(Outputs, UnwritableOutput,
                                          BadOutput{"checksums_in_no_folder", "--checksums", "none/sums.txt"},
                                          BadOutput{"contact_sheet_in_no_folder", "--contact-sheet", "none/sheet.png"}),
                          [](const auto& info) { return info.param.name; });
+
+// A key script file: read whole within a bound, its faults named with the file.
+struct ScriptFile {
+  std::string name;
+  std::string contents;
+  std::string named;  // besides the file's name
+};
+
+void PrintTo(const ScriptFile& c, std::ostream* out) { *out << c.name; }
+
+class BadKeyScriptFile : public testing::TestWithParam<ScriptFile> {};
+
+TEST_P(BadKeyScriptFile, GivesOneLineNamingTheFileAndExitTwo) {
+  Sandbox sandbox;
+  const auto file = sandbox / "keys.txt";
+  std::ofstream(file) << GetParam().contents;
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "@" + file.string(), QUARNEL_MODULE});
+  EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
+  const auto lines = outcome.errLines();
+  ASSERT_EQ(lines.size(), 1u) << outcome.err;
+  EXPECT_TRUE(contains(lines[0], file.string())) << lines[0];
+  EXPECT_TRUE(contains(lines[0], GetParam().named)) << lines[0];
+  EXPECT_EQ(outcome.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadKeyScriptFile,
+                         testing::Values(ScriptFile{"unknown_key", "next\nnext sideways\n", "sideways"},
+                                         ScriptFile{"beyond_the_bound", std::string((1 << 20) + 1, ' '), "larger than 1024 KiB"}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(RecordOption, HeadlessRunRecordsItsScriptedKeysForAReplayWithTheSameScreens) {
+  Sandbox sandbox;
+  const auto record = sandbox / "keys.txt", first = sandbox / "first.txt", again = sandbox / "again.txt";
+  const Outcome recorded = runTapsim(sandbox, {"--headless", "--keys", "next*3 0x10044,prev quit", "--record",
+                                               record.string(), "--checksums", first.string(), QUARNEL_MODULE});
+  ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+  EXPECT_EQ(readText(record), "next*3 0x10044 prev quit\n");
+  const Outcome replayed = runTapsim(
+      sandbox, {"--headless", "--keys", "@" + record.string(), "--checksums", again.string(), QUARNEL_MODULE});
+  ASSERT_EQ(replayed.exitCode, 0) << replayed.err;
+  EXPECT_FALSE(readText(first).empty());
+  EXPECT_EQ(readText(again), readText(first));
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+TEST(RecordOption, RecordOverTheModuleIsRefusedBeforeTheRun) {
+  Sandbox sandbox;
+  const auto module = sandbox / "mod.tap";
+  std::filesystem::copy_file(QUARNEL_MODULE, module);
+  const std::string before = readText(module);
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", "--record", module.string(), module.string()});
+  EXPECT_EQ(outcome.exitCode, kUsage) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "--record")) << outcome.err;
+  EXPECT_EQ(readText(module), before);
+}
 
 // What a command line says is what the run does, and what it cannot do is said.
 struct AcceptedCommand {

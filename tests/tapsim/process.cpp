@@ -84,6 +84,8 @@ Process::Process(const Sandbox& sandbox, const std::vector<std::string>& argv,
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<std::string> args = argv, env = environmentFor(sandbox);
+  for (const auto& given : environment)
+    std::erase_if(env, [&](const std::string& entry) { return entry.substr(0, entry.find('=') + 1) == given.substr(0, given.find('=') + 1); });
   env.insert(env.end(), environment.begin(), environment.end());
   const int failed = posix_spawn(&pid_, args[0].c_str(), &actions, &attributes, pointers(args).data(),
                                  pointers(env).data());

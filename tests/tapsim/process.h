@@ -41,7 +41,7 @@ struct Outcome {
 
 class Process {
  public:
-  // `environment` entries ("NAME=value") come on top of the test's own.
+  // `environment` entries ("NAME=value") come on top of the test's own, in place of any of the same name.
   Process(const Sandbox& sandbox, const std::vector<std::string>& argv,
           const std::vector<std::string>& environment = {});
   ~Process();  // a process still running is killed with its group

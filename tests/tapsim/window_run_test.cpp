@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "front/png.h"
 #include "process.h"
+#include "xkeyboard.h"
 #include "xserver.h"
 
 namespace tapsim_test {
@@ -90,6 +92,34 @@ TEST_F(WindowRun, InterruptEndsTheRunAndRemovesTheFreshDisk) {
   EXPECT_EQ(outcome.exitCode, 128 + SIGINT) << outcome.err;
   EXPECT_FALSE(outcome.strayProcesses);
   EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+// A person explores in the window; what they pressed, replayed headless, gives
+// the same screens.
+TEST_F(WindowRun, RecordedKeysReplayHeadlessWithTheSameScreens) {
+  const auto record = sandbox / "keys.txt", shown = sandbox / "window.txt", replayed = sandbox / "replay.txt";
+  Process tapsim(sandbox, {TAPSIM, "--record", record.string(), "--checksums", shown.string(), QUARNEL_MODULE},
+                 {"DISPLAY=" + server->display()});
+  std::string error;
+  const auto keyboard = tapsim::XKeyboard::open(server->display(), error);
+  ASSERT_TRUE(keyboard) << error;
+  ASSERT_TRUE(keyboard->focusWindow("tapsim", std::chrono::seconds(10))) << "no tapsim window appeared";
+  // At a person's pace, so that each key is handled before the next comes.
+  for (const char* key : {"Right", "Down", "Left", "6", "Escape"}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(keyboard->press(key)) << key;
+  }
+  const Outcome window = tapsim.wait();
+  ASSERT_EQ(window.exitCode, 0) << window.err;
+  EXPECT_EQ(readText(record), "next*2 prev 0x10044 quit\n");
+  EXPECT_TRUE(contains(window.out, "keys recorded: 5 in " + record.string())) << window.out;
+
+  const Outcome replay = runTapsim(sandbox, {"--headless", "--keys", "@" + record.string(), "--checksums",
+                                             replayed.string(), QUARNEL_MODULE});
+  ASSERT_EQ(replay.exitCode, 0) << replay.err;
+  const std::string screens = readText(shown);
+  EXPECT_EQ(std::count(screens.begin(), screens.end(), '\n'), 4) << "the first page and one per paging key";
+  EXPECT_EQ(readText(replayed), screens);
 }
 
 }  // namespace

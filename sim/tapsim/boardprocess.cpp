@@ -47,14 +47,20 @@ std::string ownMark() { return std::to_string(getpid()) + ":" + startTimeOf(getp
 
 [[noreturn]] void becomeBoard(const std::vector<std::string>& argv, int memory, int callBell, int answerBell,
                               pid_t owner) {
-  // A board must not outlive its host, even one killed outright.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != owner) _exit(127);
   const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
   dup2(moved[0], WIRE_SHARED_FD);
   dup2(moved[1], WIRE_CALL_BELL_FD);
   dup2(moved[2], WIRE_ANSWER_BELL_FD);
-  for (int fd = WIRE_ANSWER_BELL_FD + 1; fd < 1024; ++fd) close(fd);
+  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1);
+}
+
+}  // namespace
+
+void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed) {
+  // It must not outlive its host, even one killed outright.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != owner) _exit(127);
+  for (int fd = firstClosed; fd < 1024; ++fd) close(fd);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
@@ -68,8 +74,6 @@ std::string ownMark() { return std::to_string(getpid()) + ":" + startTimeOf(getp
   [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
   _exit(127);
 }
-
-}  // namespace
 
 void becomeRunOwner() {
   prctl(PR_SET_CHILD_SUBREAPER, 1);

@@ -45,6 +45,9 @@ class BoardProcess {
   int status_ = 0;
 };
 
+// In a child of the host: becomes the program argv names, with descriptors
+// from firstClosed on closed and a parent-death signal, so it dies with the host.
+[[noreturn]] void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed);
 // Makes this process the one that inherits whatever the board's processes
 // leave behind, and ends what an earlier run that was killed left running.
 void becomeRunOwner();

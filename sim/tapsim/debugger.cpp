@@ -1,5 +1,7 @@
 #include "debugger.h"
 
+#include "boardprocess.h"
+
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -76,23 +78,7 @@ std::optional<DebugServer> DebugServer::attach(const std::filesystem::path& gdbs
     error = std::string("cannot start gdbserver: ") + std::strerror(errno);
     return std::nullopt;
   }
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != owner) _exit(127);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
-    [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
-    _exit(127);
-  }
+  if (pid == 0) becomeOwnedProgram(argv, owner, 3);
   return DebugServer(pid);
 }
 

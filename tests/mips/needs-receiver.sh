@@ -6,7 +6,8 @@
 set -euo pipefail
 receiver=$1
 shift
-for part in sim/tapsim-board sysroot/tapapi/TMS/libtap.so app/Quarnel.tap tests/mips/calls_missing_entry.tap; do
+for part in sim/tapsim-board sysroot/tapapi/TMS/libtap.so sysroot/lib/libc.so.0 app/Quarnel.tap \
+            tests/mips/calls_missing_entry.tap tests/mips/uclibc_smoke; do
   if [[ ! -e $receiver/$part ]]; then
     echo "the receiver build has no $part in $receiver" \
       "(build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver)"

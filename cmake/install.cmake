@@ -34,3 +34,5 @@ if(QUARNEL_INSTALL_RECEIVER)
     set(quarnel_receiver_module [[${QUARNEL_INSTALL_MODULEDIR}/receiver]])")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install-receiver.cmake)
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/package.cmake)

@@ -29,7 +29,6 @@ option(QUARNEL_INSTALL_RECEIVER "Install the receiver build's board, sysroot and
 if(QUARNEL_INSTALL_RECEIVER)
   install(CODE "
     set(quarnel_receiver_build [[${QUARNEL_MIPSEL_DIR}]])
-    set(quarnel_receiver_stage [[${PROJECT_BINARY_DIR}/receiver-install]])
     set(quarnel_receiver_boards [[${QUARNEL_INSTALL_BOARDDIR}/mipsel]])
     set(quarnel_receiver_module [[${QUARNEL_INSTALL_MODULEDIR}/receiver]])")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install-receiver.cmake)

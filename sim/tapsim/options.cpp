@@ -71,8 +71,9 @@ Debugging:
   --help                 show this text
   --version              print tapsim's version
 
-A receiver (MIPS) module runs under qemu-mipsel on the receiver build of the
-simulator (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another build of it.
+A receiver (MIPS) module runs under qemu-mipsel on the mipsel board: the one
+installed with tapsim (libexec/quarnel/mipsel), or in a build tree the receiver
+build's (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another receiver build.
 
 Window keys:
 )";

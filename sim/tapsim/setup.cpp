@@ -22,6 +22,23 @@ std::filesystem::path ownDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
 }
 
+// Where the boards are: an installed tapsim finds them in its own installation
+// (QUARNEL_BOARDS_FROM_BIN, e.g. ../libexec/quarnel), wherever that was unpacked;
+// one in the build tree has the PC board beside it and the receiver build's.
+struct Boards {
+  std::filesystem::path pc, mipsel;
+  bool installed = false;
+};
+
+Boards boards() {
+  const auto own = ownDirectory();
+  const auto installed = (own / QUARNEL_BOARDS_FROM_BIN).lexically_normal();
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(installed / "tapsim-board", ec))
+    return {installed / "tapsim-board", installed / "mipsel", true};
+  return {own / "tapsim-board", QUARNEL_MIPSEL_DIR, false};
+}
+
 class NamedDisk : public RunDisk {
  public:
   explicit NamedDisk(std::filesystem::path root) : root_(std::move(root)) {}
@@ -51,15 +68,25 @@ bool writeDefaultDatabase(const std::filesystem::path& root, std::string& error)
   return false;
 }
 
-// The receiver build (mipsel board and its sysroot); TAPSIM_MIPSEL_DIR names another.
+// The mipsel board and its sysroot; TAPSIM_MIPSEL_DIR names another receiver build.
 std::filesystem::path mipselDirectory() {
   const char* dir = std::getenv("TAPSIM_MIPSEL_DIR");
-  return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : QUARNEL_MIPSEL_DIR);
+  return std::filesystem::absolute(dir != nullptr && *dir != '\0' ? dir : boards().mipsel);
+}
+
+std::string missingMipselBoard(const std::filesystem::path& dir) {
+  const char* named = std::getenv("TAPSIM_MIPSEL_DIR");
+  if ((named == nullptr || *named == '\0') && boards().installed)
+    return "no mipsel board in " + dir.string() +
+           " (this installation lacks its receiver part; reinstall it, or set TAPSIM_MIPSEL_DIR to a receiver build)";
+  return "no mipsel board in " + dir.string() +
+         " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver;"
+         " or set TAPSIM_MIPSEL_DIR to a receiver build)";
 }
 
 // The boards, where the debugger is pointed too: the PC one beside tapsim,
 // the mipsel one in the receiver build with its sysroot.
-std::filesystem::path nativeBoard() { return ownDirectory() / "tapsim-board"; }
+std::filesystem::path nativeBoard() { return boards().pc; }
 std::filesystem::path mipselBoard() { return mipselDirectory() / "sim" / "tapsim-board"; }
 std::filesystem::path mipselSysroot() { return mipselDirectory() / "sysroot"; }
 
@@ -129,9 +156,7 @@ std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const Fro
   std::error_code ec;
   if (!std::filesystem::is_regular_file(board, ec) ||
       !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
-    error = "no mipsel board in " + dir.string() +
-            " (build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver;"
-            " or set TAPSIM_MIPSEL_DIR to a receiver build)";
+    error = missingMipselBoard(dir);
     return {};
   }
   const auto qemu = findProgram("qemu-mipsel");
@@ -214,7 +239,7 @@ std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const 
                                       std::string& error) {
   std::vector<std::string> command;
   if (module.machine == EM_X86_64) {
-    command.push_back(nativeBoard().string());
+    command.push_back(boards().pc.string());
   } else if (module.machine == EM_MIPS) {
     command = mipsBoard(module, options, error);
     if (command.empty()) return {};

@@ -1,6 +1,7 @@
 // What the board's parts share: the task table, the module's current
 // directory as the firmware records it, and the platform's turn.
 #pragma once
+#include <signal.h>
 #include <stdint.h>
 
 void boardFillEntryWords(void);
@@ -18,3 +19,5 @@ uint32_t boardPageNumber(void);
 void boardInstallFaultHandlers(void);
 // When the host asks for it, waits until a debugger traces the board.
 void boardAwaitDebugger(void);
+// Tells the host where the module was when the signal came, from the handler's context.
+void boardReportCrash(int signal, const siginfo_t* info, const void* context);

@@ -33,12 +33,9 @@ namespace {
 // Room to report a stack overflow from, outside the stack that overflowed.
 char alternateStack[64 * 1024];
 
-void onFault(int signal, siginfo_t* info, void*) {
+void onFault(int signal, siginfo_t* info, void* context) {
   if (!boardIsForkedChild) {
-    const void* address = info != nullptr ? info->si_addr : nullptr;
-    const uint32_t args[] = {(uint32_t)signal, lowWord(address), highWord(address),
-                             info != nullptr ? (uint32_t)info->si_code : 0};
-    boardPost(WIRE_CRASH, args, 4, nullptr, 0);
+    boardReportCrash(signal, info, context);
     boardRing();
   }
   // Ends by the signal itself, so the host sees how the process died.

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +46,16 @@ bool ownerAlive(const std::string& mark) {
 
 std::string ownMark() { return std::to_string(getpid()) + ":" + startTimeOf(getpid()); }
 
+// A receiver's stack is small: a module's endless recursion ends there as a
+// stack overflow, not after it has taken the PC's memory (an unlimited stack).
+void limitStack() {
+  constexpr rlim_t kStackBytes = 8 << 20;
+  rlimit stack{};
+  if (getrlimit(RLIMIT_STACK, &stack) != 0 || (stack.rlim_cur != RLIM_INFINITY && stack.rlim_cur <= kStackBytes)) return;
+  stack.rlim_cur = kStackBytes;
+  setrlimit(RLIMIT_STACK, &stack);
+}
+
 [[noreturn]] void becomeBoard(const std::vector<std::string>& argv, int memory, int callBell, int answerBell,
                               pid_t owner) {
   const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
@@ -65,6 +76,7 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  limitStack();
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

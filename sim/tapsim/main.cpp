@@ -198,6 +198,7 @@ int conclude(Prepared& run, Session& session, const Receiver& receiver, const st
   if (requestedStop != 0 || !frontError.empty()) run.outputs.abandon();
   if (!frontError.empty()) return fail(kRunFailed, frontError);
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
+  for (const auto& detail : session.verdictDetails()) std::fprintf(stderr, "tapsim:   %s\n", detail.c_str());
   if (requestedStop != 0) return 128 + requestedStop;
   if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session);
   std::string error;
@@ -236,7 +237,7 @@ int run(FrontOptions& options) {
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
   auto board = BoardProcess::start(prepared.command, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
-  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options));
+  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), options.module);
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);

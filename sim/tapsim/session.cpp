@@ -37,8 +37,9 @@ const char* exitName(uint32_t how) {
 
 }  // namespace
 
-Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits)
-    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits) {}
+Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
+                 std::filesystem::path module)
+    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {}
 
 Remote Session::remote() const {
   Remote remote = fallback_;
@@ -244,6 +245,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
     case WIRE_HELLO: {
       const std::string dir = rx_.disk.currentDir();
       std::memcpy(board_.wire().data, dir.c_str(), dir.size() + 1);
+      pointerBytes_ = a[0];
       answer({0});
       return;
     }
@@ -265,6 +267,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       records.author = texts[3];
       records.description = texts[4];
       records.buildDate = texts[5];
+      moduleBase_ = wide(a[2], a[3]);
       if (onLoaded) onLoaded(records);
       return;
     }
@@ -283,7 +286,17 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
     case WIRE_PTS_OPEN: calls::terminalOpened(rx_, a[0]); return;
     case WIRE_PTS_WRITE: calls::terminalWritten(rx_, a[0], payload); return;
     case WIRE_EXIT: exited_ = {static_cast<int>(a[0]), a[1]}; return;
-    case WIRE_CRASH: crash_ = {static_cast<int>(a[0]), wide(a[1], a[2])}; return;
+    case WIRE_CRASH:
+      crash_ = Fault{.signal = static_cast<int>(a[0]),
+                     .address = wide(a[1], a[2]),
+                     .code = static_cast<int>(a[3]),
+                     .pc = wide(a[4], a[5]),
+                     .sp = wide(a[6], a[7]),
+                     .ra = wide(a[8], a[9]),
+                     .stackAt = wide(a[10], a[11]),
+                     .stack = std::string(payload),
+                     .stackCut = payload.size() >= WIRE_MAX_PAYLOAD};
+      return;
     case WIRE_FORKED: ++forks_; return;
     case WIRE_STOPPED: stalled = true; return;
     case WIRE_AWAITING_DEBUGGER:
@@ -386,13 +399,7 @@ void Session::finish(int status) {
   drain();  // what the board said before it ended
   if (over_) return;
   if (!killedFor_.empty()) return end(killedCode_, killedFor_, killedCode_ != kRunFailed);
-  if (WIFSIGNALED(status)) {
-    const int signal = WTERMSIG(status);
-    std::string line = "the module crashed: " + signalName(signal) + " (" + strsignal(signal) + ")";
-    if (crash_ && crash_->first == signal && signal != SIGABRT) line += " at address " + hex(crash_->second);
-    if (signal == SIGABRT) line += ": it called abort()";
-    return end(kRunCrashed, line, true);
-  }
+  if (WIFSIGNALED(status)) return end(kRunCrashed, crashLine(WTERMSIG(status)), true);
   const int code = WEXITSTATUS(status);
   if (code == WIRE_BOARD_LOAD_FAILED && !loadFailure_.empty()) return end(kRunBadModule, loadFailure_, false);
   if (code == WIRE_BOARD_EXITED && exited_)
@@ -404,6 +411,26 @@ void Session::finish(int status) {
   if (code == 127) return end(kRunFailed, "the board could not be started", false);
   end(kRunModuleExited,
       "the module's process ended with code " + std::to_string(code) + " before its main function returned", true);
+}
+
+// The signal, the address, and where in the module's source: the faulting
+// instruction's function and line (for abort(), the call of it), then the
+// calls above it as detail lines.
+std::string Session::crashLine(int signal) {
+  std::string line = "the module crashed: " + signalName(signal) + " (" + strsignal(signal) + ")";
+  if (!crash_ || crash_->signal != signal) return signal == SIGABRT ? line + ": it called abort()" : line;
+  CrashPlaces places;
+  if (moduleBase_) places = locateCrash(module_, *moduleBase_, pointerBytes_, *crash_);
+  details_.clear();
+  for (const auto& caller : places.callers) details_.push_back("called from " + caller);
+  if (signal == SIGABRT) {
+    line += ": it called abort()";
+    return places.where.empty() ? line : line + " in " + places.where;
+  }
+  line += " at address " + hex(crash_->address);
+  if (places.stackOverflow) line += ", a stack overflow";
+  if (places.where.empty()) return line;
+  return line + (places.inModule ? ", in " : ", outside the module, called from ") + places.where;
 }
 
 }  // namespace tapsim

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "boardprocess.h"
+#include "crashreport.h"
 #include "firmware/loader.h"
 #include "firmware/receiver.h"
 #include "platform/remote.h"
@@ -33,7 +35,9 @@ struct SessionLimits {
 
 class Session {
  public:
-  Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits);
+  // `module`: the module's file, for the functions and lines a crash report names.
+  Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
+          std::filesystem::path module);
 
   void press(RemotePress press) {
     keys_.push_back(press);
@@ -58,6 +62,8 @@ class Session {
   // How it ended.
   int exitCode() const { return exitCode_; }
   const std::string& verdict() const { return verdict_; }  // one line, empty when all went well
+  // Lines that follow the verdict: the calls a crashed module was in.
+  const std::vector<std::string>& verdictDetails() const { return details_; }
   bool summaryWanted() const { return summaryWanted_; }
   std::optional<int32_t> moduleResult;
   bool stalled = false;
@@ -82,12 +88,16 @@ class Session {
   void watch();
   void finish(int status);
   void end(int code, const std::string& verdict, bool summary);
+  std::string crashLine(int signal);
   std::chrono::milliseconds untilNextDeadline() const;
 
   Receiver& rx_;
   BoardProcess& board_;
   Remote fallback_;
   SessionLimits limits_;
+  std::filesystem::path module_;
+  unsigned pointerBytes_ = 0;
+  std::optional<uint64_t> moduleBase_;
   std::deque<RemotePress> keys_;
   bool keysEnded_ = false;
   bool turnSeen_ = false;
@@ -101,10 +111,11 @@ class Session {
   bool over_ = false;
   int exitCode_ = kRunOk;
   std::string verdict_;
+  std::vector<std::string> details_;
   bool summaryWanted_ = true;
   std::string loadFailure_;
   std::optional<std::pair<int, uint32_t>> exited_;  // code, how
-  std::optional<std::pair<int, uint64_t>> crash_;   // signal, address
+  std::optional<Fault> crash_;
   std::string killedFor_;
   int killedCode_ = 0;
   uint64_t forks_ = 0;

@@ -114,8 +114,12 @@ TEST_P(CrashingModule, IsReportedWithTheFaultAddressAndLeavesNoTempFiles) {
       runTapsim(sandbox, {"--headless", "--keys", GetParam().keys, testModule(GetParam().module).string()});
   ASSERT_FALSE(outcome.timedOut);
   EXPECT_EQ(outcome.exitCode, kCrashed) << outcome.err;
-  expectOneLine(outcome);
-  EXPECT_TRUE(contains(outcome.err, "crashed")) << outcome.err;
+  // One line, and one more for each call in the module that led there.
+  const auto lines = outcome.errLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].starts_with("tapsim: ")) << lines[0];
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(lines[i].starts_with("tapsim:   called from ")) << lines[i];
+  EXPECT_TRUE(contains(lines[0], "crashed")) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "address 0x4d0")) << outcome.err;  // kFaultAddress of the test modules
   EXPECT_TRUE(sandbox.leftovers().empty());
   EXPECT_FALSE(outcome.strayProcesses);

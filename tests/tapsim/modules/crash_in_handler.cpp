@@ -4,7 +4,7 @@
 #include "fault_address.h"
 
 extern "C" uint32_t TAP_EventHandler(uint32_t, uint32_t, uint32_t) {
-  return *faultingWord();
+  return *faultingWord();  // frame 0
 }
 
 // Read by the main function that waits for the quit key, which never comes here.

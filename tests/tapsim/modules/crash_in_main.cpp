@@ -4,6 +4,6 @@
 #include "fault_address.h"
 
 extern "C" int32_t TAP_Main(void) {
-  *faultingWord() = 1;
+  *faultingWord() = 1;  // frame 0
   return 0;
 }

@@ -6,7 +6,7 @@ extern "C" {
 extern int32_t quitSeen;
 
 int32_t TAP_Main(void) {
-  while (!quitSeen) TAP_SystemProc();
+  while (!quitSeen) TAP_SystemProc();  // frame 1 when the handler crashes
   return 0;
 }
 

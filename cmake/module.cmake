@@ -59,3 +59,18 @@ function(quarnel_link_module target)
     target_link_libraries(${target} PRIVATE tap c)
   endif()
 endfunction()
+
+# The receiver gets a module without its symbol table, procedure descriptors
+# and debug information: they stay beside it in <module>.debug, which the
+# module names in .gnu_debuglink for debuggers and crash reports. The records,
+# the dynamic symbols and everything the loader reads are kept.
+function(quarnel_split_debug target)
+  set(module $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${module} ${module}.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --remove-section=.pdr --remove-section=.comment ${module}
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${module}.debug ${module}
+    COMMENT "Stripping ${target}; its debug information goes beside it, in a .debug file"
+    VERBATIM)
+  set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${module}.debug)
+endfunction()

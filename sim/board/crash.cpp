@@ -70,12 +70,22 @@ Span readableStack(uintptr_t sp) {
 
 const void* asPointer(uintptr_t value) { return (const void*)value; }
 
+uint8_t stackCopy[WIRE_MAX_PAYLOAD];
+
+// Byte by byte through a volatile pointer, and unchecked by a sanitizer:
+// the stack holds the redzones it keeps between a frame's variables.
+__attribute__((no_sanitize("address"))) void copyStack(Span stack) {
+  const volatile uint8_t* from = (const volatile uint8_t*)stack.start;
+  for (uintptr_t i = 0; i < stack.size; ++i) stackCopy[i] = from[i];
+}
+
 }  // namespace
 
 void boardReportCrash(int signal, const siginfo_t* info, const void* context) {
   const void* address = info != nullptr ? info->si_addr : nullptr;
   const Interrupted at = interruptedAt(context);
   const Span stack = readableStack(at.sp);
+  copyStack(stack);
   const void* start = asPointer(stack.start);
   const uint32_t args[] = {(uint32_t)signal,           lowWord(address),          highWord(address),
                            info != nullptr ? (uint32_t)info->si_code : 0,
@@ -83,5 +93,5 @@ void boardReportCrash(int signal, const siginfo_t* info, const void* context) {
                            lowWord(asPointer(at.sp)),  highWord(asPointer(at.sp)),
                            lowWord(asPointer(at.ra)),  highWord(asPointer(at.ra)),
                            lowWord(start),             highWord(start)};
-  boardPost(WIRE_CRASH, args, 12, start, (uint32_t)stack.size);
+  boardPost(WIRE_CRASH, args, 12, stackCopy, (uint32_t)stack.size);
 }

@@ -1,5 +1,6 @@
 // A main function whose callee's callee writes to an address no module owns.
-// The crash report names each of the three; the comments mark the lines it names.
+// The crash report names each of the three; the comments mark the lines it
+// names. Each caller has work left after its call, so no call becomes a jump.
 #include "frame/tap.h"
 
 #include "fault_address.h"
@@ -10,13 +11,13 @@ __attribute__((noinline)) void Inner(void) {
   *faultingWord() = 1;  // frame 0
 }
 
-__attribute__((noinline)) void Outer(void) {
+__attribute__((noinline)) int32_t Outer(void) {
   Inner();  // frame 1
+  return 1;
 }
 
 int32_t TAP_Main(void) {
-  Outer();  // frame 2
-  return 0;
+  return Outer() - 1;  // frame 2
 }
 
 }  // extern "C"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs the PC build and the MIPS build of a crashing test module and compares
+# their crash reports: the same signal, exit code and functions, at lines that
+# carry the same "frame N" mark in the module's source (the two compilers may
+# fault on different lines of one function). Addresses of a stack overflow,
+# source folders and a recursion's count differ by design.
+# usage: same-crash-report.sh TAPSIM SOURCE_DIR PC_MODULE MIPS_MODULE KEYS
+set -uo pipefail
+tapsim=$1 sources=$2 pc=$3 mips=$4 keys=$5
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+report() {  # report NAME MODULE
+  "$tapsim" --headless --keys "$keys" "$2" 2>"$work/$1.raw" >/dev/null
+  echo "exit $?" >>"$work/$1.raw"
+  # qemu's own word on the signal that ended the board is not the report.
+  grep -v '^qemu: uncaught target signal' "$work/$1.raw" >"$work/$1.txt"
+  # "(folder/file.cpp:12)" becomes "(file.cpp: frame 1)", the mark on that line.
+  SOURCES=$sources perl -pe '
+    s{\(([^()]*/)?([^/()]+):(\d+)\)}{
+      my ($file, $line, $mark) = ($2, $3, "unmarked line $3");
+      if (open my $in, "<", "$ENV{SOURCES}/$file") { my @text = <$in>; $mark = $1 if ($text[$line - 1] // "") =~ m{//\s*(frame .*?)\s*$}; }
+      "($file: $mark)"
+    }ge;
+    s/at address 0x[0-9a-f]+, a stack overflow/at address ADDRESS, a stack overflow/;
+    s/, (at least )?\d+ times$/, N times/' "$work/$1.txt" >"$work/$1.normal"
+}
+report pc "$pc"
+report mips "$mips"
+cat "$work/mips.txt"
+if ! grep -q '^tapsim: the module crashed: .* (.*:' "$work/mips.txt"; then
+  echo "the MIPS build's report names no function and line"
+  exit 1
+fi
+if ! diff -u "$work/pc.normal" "$work/mips.normal"; then
+  echo "the crash reports differ"
+  exit 1
+fi

@@ -38,7 +38,8 @@ Interrupted interruptedAt(const void* context) {
 
 const uintptr_t kChunk = 4096;  // the smallest page of either machine
 // An overflowed stack's pointer lies below its pages; this far up they are looked for.
-const uintptr_t kSearch = 64 * 1024;
+const uintptr_t kSearch = (uintptr_t)64 * 1024;
+const uintptr_t kMostBytes = (uintptr_t)WIRE_MAX_PAYLOAD;
 
 // Asked of the kernel through a pipe: a second fault inside this handler
 // would end the process before anything is reported.
@@ -59,9 +60,9 @@ Span readableStack(uintptr_t sp) {
   while (start - sp < kSearch && !readable(probe[1], start)) start = nextChunk(start);
   if (start - sp < kSearch) {
     uintptr_t end = start;
-    while (end - start < WIRE_MAX_PAYLOAD && readable(probe[1], end)) end = nextChunk(end);
+    while (end - start < kMostBytes && readable(probe[1], end)) end = nextChunk(end);
     span.start = start;
-    span.size = end - start < WIRE_MAX_PAYLOAD ? end - start : WIRE_MAX_PAYLOAD;
+    span.size = end - start < kMostBytes ? end - start : kMostBytes;
   }
   rawClose(probe[0]);
   rawClose(probe[1]);
@@ -70,7 +71,7 @@ Span readableStack(uintptr_t sp) {
 
 const void* asPointer(uintptr_t value) { return (const void*)value; }
 
-uint8_t stackCopy[WIRE_MAX_PAYLOAD];
+uint8_t stackCopy[kMostBytes];
 
 // Byte by byte through a volatile pointer, and unchecked by a sanitizer:
 // the stack holds the redzones it keeps between a frame's variables.

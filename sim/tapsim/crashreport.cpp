@@ -17,7 +17,7 @@ namespace {
 
 // An overflow faults on the stack pointer's own neighbourhood; a bad pointer
 // almost never lands there, since the live stack above it is mapped.
-constexpr uint64_t kOverflowReach = 64 * 1024;
+constexpr uint64_t kOverflowReach = uint64_t{64} * 1024;
 constexpr size_t kMostCallerLines = 16;
 
 struct Segment {

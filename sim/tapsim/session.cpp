@@ -295,7 +295,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
                      .ra = wide(a[8], a[9]),
                      .stackAt = wide(a[10], a[11]),
                      .stack = std::string(payload),
-                     .stackCut = payload.size() >= WIRE_MAX_PAYLOAD};
+                     .stackCut = payload.size() >= static_cast<size_t>(WIRE_MAX_PAYLOAD)};
       return;
     case WIRE_FORKED: ++forks_; return;
     case WIRE_STOPPED: stalled = true; return;

@@ -15,11 +15,13 @@ report() {  # report NAME MODULE
   echo "exit $?" >>"$work/$1.raw"
   # qemu's own word on the signal that ended the board is not the report.
   grep -v '^qemu: uncaught target signal' "$work/$1.raw" >"$work/$1.txt"
-  # "(folder/file.cpp:12)" becomes "(file.cpp: frame 1)", the mark on that line.
+  # On the report's line N, "(folder/file.cpp:12)" becomes "(file.cpp: frame N-1)"
+  # when line 12 carries that mark.
   SOURCES=$sources perl -pe '
     s{\(([^()]*/)?([^/()]+):(\d+)\)}{
-      my ($file, $line, $mark) = ($2, $3, "unmarked line $3");
-      if (open my $in, "<", "$ENV{SOURCES}/$file") { my @text = <$in>; $mark = $1 if ($text[$line - 1] // "") =~ m{//\s*(frame .*?)\s*$}; }
+      my ($file, $line, $want) = ($2, $3, "frame " . ($. - 1));
+      my $mark = "line $line, not marked $want";
+      if (open my $in, "<", "$ENV{SOURCES}/$file") { my @text = <$in>; $mark = $want if ($text[$line - 1] // "") =~ m{//.*\b\Q$want\E\b}; }
       "($file: $mark)"
     }ge;
     s/at address 0x[0-9a-f]+, a stack overflow/at address ADDRESS, a stack overflow/;

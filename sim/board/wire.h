@@ -58,7 +58,7 @@ enum WireCall {
   WIRE_PTS_OPEN = 48,           // terminal
   WIRE_PTS_WRITE = 49,          // terminal; bytes
   WIRE_EXIT = 50,               // code how (WireExitKind)
-  WIRE_CRASH = 51,              // signal address(2) code pc(2) sp(2) ra(2) stackAt(2); the stack's bytes from stackAt
+  WIRE_CRASH = 51,              // signal address(2) siCode pc(2) sp(2) ra(2) stackAt(2); the stack's bytes from stackAt
   WIRE_FORKED = 52,             // child pid
   WIRE_STOPPED = 53,            // the board ends as the host asked (the keys ran out)
   WIRE_AWAITING_DEBUGGER = 54,  // the module is loaded; its start-up entry waits for a debugger to attach

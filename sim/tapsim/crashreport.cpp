@@ -225,12 +225,15 @@ std::vector<std::string> callerLines(const ModuleCode& code, std::span<const uin
 
 }  // namespace
 
+bool isStackOverflow(const Fault& fault) {
+  const bool segv = fault.signal == SIGSEGV || fault.signal == SIGBUS;
+  const uint64_t distance = fault.address > fault.sp ? fault.address - fault.sp : fault.sp - fault.address;
+  return segv && fault.sp != 0 && distance <= kOverflowReach;
+}
+
 CrashPlaces locateCrash(const std::filesystem::path& module, uint64_t base, unsigned pointerBytes,
                         const Fault& fault) {
   CrashPlaces places;
-  const bool segv = fault.signal == SIGSEGV || fault.signal == SIGBUS;
-  const uint64_t distance = fault.address > fault.sp ? fault.address - fault.sp : fault.sp - fault.address;
-  places.stackOverflow = segv && fault.sp != 0 && distance <= kOverflowReach;
   ModuleCode code;
   if ((pointerBytes != 4 && pointerBytes != 8) || !code.open(module, base)) return places;
   std::vector<uint64_t> sites = callSites(code, fault, pointerBytes);

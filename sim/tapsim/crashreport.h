@@ -15,7 +15,6 @@ namespace tapsim {
 struct Fault {
   int signal = 0;
   uint64_t address = 0;
-  int code = 0;
   uint64_t pc = 0, sp = 0;
   uint64_t ra = 0;  // MIPS: the return address register
   uint64_t stackAt = 0;
@@ -23,8 +22,10 @@ struct Fault {
   bool stackCut = false;
 };
 
+// A fault on the stack pointer's own neighbourhood.
+bool isStackOverflow(const Fault& fault);
+
 struct CrashPlaces {
-  bool stackOverflow = false;
   bool inModule = false;  // the faulting instruction is the module's own
   std::string where;      // "TAP_Main (app/Quarnel.cpp:120)": the fault, or the innermost call in the module
   std::vector<std::string> callers;  // "Outer (x.cpp:12)", "Descend (x.cpp:8), 600 times", outermost last

@@ -289,7 +289,6 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
     case WIRE_CRASH:
       crash_ = Fault{.signal = static_cast<int>(a[0]),
                      .address = wide(a[1], a[2]),
-                     .code = static_cast<int>(a[3]),
                      .pc = wide(a[4], a[5]),
                      .sp = wide(a[6], a[7]),
                      .ra = wide(a[8], a[9]),
@@ -428,7 +427,7 @@ std::string Session::crashLine(int signal) {
     return places.where.empty() ? line : line + " in " + places.where;
   }
   line += " at address " + hex(crash_->address);
-  if (places.stackOverflow) line += ", a stack overflow";
+  if (isStackOverflow(*crash_)) line += ", a stack overflow";
   if (places.where.empty()) return line;
   return line + (places.inModule ? ", in " : ", outside the module, called from ") + places.where;
 }

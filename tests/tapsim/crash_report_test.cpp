@@ -73,6 +73,8 @@ const CrashCase kCrashes[] = {
     {"crash_in_handler", "next quit", "crash_in_handler.cpp", kBadPointer, {{"TAP_EventHandler"}, {"TAP_Main", "main_until_quit.cpp"}}},
     {"crash_in_start", "quit", "crash_in_start.cpp", kBadPointer, {{"__TAP_Init_"}}},
     {"crash_in_callee", "quit", "crash_in_callee.cpp", kBadPointer, {{"Inner"}, {"Outer"}, {"TAP_Main"}}},
+    {"crash_in_library", "quit", "crash_in_library.cpp",
+     R"(SIGSEGV \(Segmentation fault\) at address 0x4d0, outside the module, called from)", {{"TAP_Main"}}},
     {"aborts", "quit", "aborts.cpp", R"(SIGABRT \(Aborted\): it called abort\(\) in)", {{"GiveUp"}, {"TAP_Main"}}},
     {"overflows", "quit", "overflows.cpp", R"(SIGSEGV \(Segmentation fault\) at address 0x[0-9a-f]+, a stack overflow, in)",
      {{"Descend"}, {"Descend", "", true}}},

@@ -62,6 +62,7 @@ void limitStack() {
   dup2(moved[0], WIRE_SHARED_FD);
   dup2(moved[1], WIRE_CALL_BELL_FD);
   dup2(moved[2], WIRE_ANSWER_BELL_FD);
+  limitStack();
   becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1);
 }
 
@@ -76,7 +77,6 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  limitStack();
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

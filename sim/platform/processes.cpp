@@ -48,6 +48,7 @@ std::vector<pid_t> allProcesses() {
   std::vector<pid_t> pids;
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return pids;
+  // cppcheck-suppress readdirCalled ; one thread walks /proc, and readdir_r is the deprecated one
   while (const dirent* entry = readdir(proc)) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);

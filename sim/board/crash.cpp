@@ -80,6 +80,20 @@ __attribute__((no_sanitize("address"))) void copyStack(Span stack) {
   for (uintptr_t i = 0; i < stack.size; ++i) stackCopy[i] = from[i];
 }
 
+uint32_t wireSignal(int signal) {
+  switch (signal) {
+    case SIGSEGV: return WIRE_SIGNAL_SEGV;
+    case SIGBUS: return WIRE_SIGNAL_BUS;
+    case SIGILL: return WIRE_SIGNAL_ILL;
+    case SIGFPE: return WIRE_SIGNAL_FPE;
+    case SIGABRT: return WIRE_SIGNAL_ABRT;
+    case SIGTRAP: return WIRE_SIGNAL_TRAP;
+    case SIGSYS: return WIRE_SIGNAL_SYS;
+    case SIGXCPU: return WIRE_SIGNAL_XCPU;
+    default: return WIRE_SIGNAL_OTHER;
+  }
+}
+
 }  // namespace
 
 void boardReportCrash(int signal, const siginfo_t* info, const void* context) {
@@ -88,7 +102,7 @@ void boardReportCrash(int signal, const siginfo_t* info, const void* context) {
   const Span stack = readableStack(at.sp);
   copyStack(stack);
   const void* start = asPointer(stack.start);
-  const uint32_t args[] = {(uint32_t)signal,           lowWord(address),          highWord(address),
+  const uint32_t args[] = {wireSignal(signal),         lowWord(address),          highWord(address),
                            info != nullptr ? (uint32_t)info->si_code : 0,
                            lowWord(asPointer(at.pc)),  highWord(asPointer(at.pc)),
                            lowWord(asPointer(at.sp)),  highWord(asPointer(at.sp)),

@@ -84,6 +84,7 @@ void boardInstallFaultHandlers(void) {
   action.sa_sigaction = onFault;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  const int signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
+  // SIGXCPU is the host's question where a module that hangs is stuck.
+  const int signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGXCPU};
   for (const int signal : signals) sigaction(signal, &action, nullptr);
 }

@@ -58,11 +58,25 @@ enum WireCall {
   WIRE_PTS_OPEN = 48,           // terminal
   WIRE_PTS_WRITE = 49,          // terminal; bytes
   WIRE_EXIT = 50,               // code how (WireExitKind)
-  WIRE_CRASH = 51,              // signal address(2) siCode pc(2) sp(2) ra(2) stackAt(2); the stack's bytes from stackAt
+  WIRE_CRASH = 51,              // WireSignal address(2) siCode pc(2) sp(2) ra(2) stackAt(2); the stack's bytes from stackAt
   WIRE_FORKED = 52,             // child pid
   WIRE_STOPPED = 53,            // the board ends as the host asked (the keys ran out)
   WIRE_AWAITING_DEBUGGER = 54,  // the module is loaded; its start-up entry waits for a debugger to attach
   WIRE_DEBUGGER_ATTACHED = 55,  // one has, and let the board go on
+};
+
+// Signals by a number of their own: the receiver's kernel numbers some of them
+// differently from the PC's (SIGBUS, SIGSYS, SIGXCPU).
+enum WireSignal {
+  WIRE_SIGNAL_OTHER = 0,
+  WIRE_SIGNAL_SEGV = 1,
+  WIRE_SIGNAL_BUS = 2,
+  WIRE_SIGNAL_ILL = 3,
+  WIRE_SIGNAL_FPE = 4,
+  WIRE_SIGNAL_ABRT = 5,
+  WIRE_SIGNAL_TRAP = 6,
+  WIRE_SIGNAL_SYS = 7,
+  WIRE_SIGNAL_XCPU = 8,
 };
 
 enum WireKeyHandler { WIRE_HANDLER_OWN = 0, WIRE_HANDLER_HOOK = 1, WIRE_HANDLER_OTHER = 2 };

@@ -31,6 +31,20 @@ std::string signalName(int signal) {
   return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(signal);
 }
 
+int hostSignal(uint32_t wireSignal) {
+  switch (wireSignal) {
+    case WIRE_SIGNAL_SEGV: return SIGSEGV;
+    case WIRE_SIGNAL_BUS: return SIGBUS;
+    case WIRE_SIGNAL_ILL: return SIGILL;
+    case WIRE_SIGNAL_FPE: return SIGFPE;
+    case WIRE_SIGNAL_ABRT: return SIGABRT;
+    case WIRE_SIGNAL_TRAP: return SIGTRAP;
+    case WIRE_SIGNAL_SYS: return SIGSYS;
+    case WIRE_SIGNAL_XCPU: return SIGXCPU;
+    default: return 0;
+  }
+}
+
 const char* exitName(uint32_t how) {
   return how == WIRE_EXIT_UNDERSCORE ? "_exit" : how == WIRE_EXIT_CAPITAL ? "_Exit" : "exit";
 }
@@ -287,7 +301,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
     case WIRE_PTS_WRITE: calls::terminalWritten(rx_, a[0], payload); return;
     case WIRE_EXIT: exited_ = {static_cast<int>(a[0]), a[1]}; return;
     case WIRE_CRASH:
-      crash_ = Fault{.signal = static_cast<int>(a[0]),
+      crash_ = Fault{.signal = hostSignal(a[0]),
                      .address = wide(a[1], a[2]),
                      .pc = wide(a[4], a[5]),
                      .sp = wide(a[6], a[7]),
@@ -370,10 +384,31 @@ void Session::watch() {
   } else {
     return;
   }
-  board_.kill();
   int status = 0;
+  if (killedCode_ == kRunHung) askWhereItIsStuck(status);
+  board_.kill();
   board_.ended(status);
   finish(status);
+}
+
+// The board answers SIGXCPU with its registers and stack, as for a fault, and
+// ends; a module that blocks signals gets no say and is killed all the same.
+void Session::askWhereItIsStuck(int& status) {
+  kill(board_.pid(), SIGXCPU);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(500);
+  while (Clock::now() < deadline && !board_.ended(status)) {
+    pollfd ended{board_.exitWatch(), POLLIN, 0};
+    poll(&ended, board_.exitWatch() >= 0 ? 1 : 0, 10);
+  }
+}
+
+std::string Session::stuckPlace() {
+  if (!crash_ || crash_->signal != SIGXCPU || !moduleBase_) return {};
+  const CrashPlaces places = locateCrash(module_, *moduleBase_, pointerBytes_, *crash_);
+  details_.clear();
+  for (const auto& caller : places.callers) details_.push_back("called from " + caller);
+  if (places.where.empty()) return {};
+  return (places.inModule ? ", in " : ", outside the module, called from ") + places.where;
 }
 
 void Session::stop(const std::string& why) {
@@ -397,7 +432,7 @@ void Session::end(int code, const std::string& verdict, bool summary) {
 void Session::finish(int status) {
   drain();  // what the board said before it ended
   if (over_) return;
-  if (!killedFor_.empty()) return end(killedCode_, killedFor_, killedCode_ != kRunFailed);
+  if (!killedFor_.empty()) return end(killedCode_, killedFor_ + stuckPlace(), killedCode_ != kRunFailed);
   if (WIFSIGNALED(status)) return end(kRunCrashed, crashLine(WTERMSIG(status)), true);
   const int code = WEXITSTATUS(status);
   if (code == WIRE_BOARD_LOAD_FAILED && !loadFailure_.empty()) return end(kRunBadModule, loadFailure_, false);

@@ -86,6 +86,8 @@ class Session {
   void pushKeys();
   void settleTurn();
   void watch();
+  void askWhereItIsStuck(int& status);
+  std::string stuckPlace();
   void finish(int status);
   void end(int code, const std::string& verdict, bool summary);
   std::string crashLine(int signal);

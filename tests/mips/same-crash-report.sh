@@ -4,14 +4,15 @@
 # carry the same "frame N" mark in the module's source (the two compilers may
 # fault on different lines of one function). Addresses of a stack overflow,
 # source folders and a recursion's count differ by design.
-# usage: same-crash-report.sh TAPSIM SOURCE_DIR PC_MODULE MIPS_MODULE KEYS
+# usage: same-crash-report.sh TAPSIM SOURCE_DIR PC_MODULE MIPS_MODULE KEYS [tapsim options...]
 set -uo pipefail
 tapsim=$1 sources=$2 pc=$3 mips=$4 keys=$5
+shift 5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 report() {  # report NAME MODULE
-  "$tapsim" --headless --keys "$keys" "$2" 2>"$work/$1.raw" >/dev/null
+  "$tapsim" --headless --keys "$keys" "${@:3}" "$2" 2>"$work/$1.raw" >/dev/null
   echo "exit $?" >>"$work/$1.raw"
   # qemu's own word on the signal that ended the board is not the report.
   grep -v '^qemu: uncaught target signal' "$work/$1.raw" >"$work/$1.txt"
@@ -27,10 +28,10 @@ report() {  # report NAME MODULE
     s/at address 0x[0-9a-f]+, a stack overflow/at address ADDRESS, a stack overflow/;
     s/, (at least )?\d+ times$/, N times/' "$work/$1.txt" >"$work/$1.normal"
 }
-report pc "$pc"
-report mips "$mips"
+report pc "$pc" "$@"
+report mips "$mips" "$@"
 cat "$work/mips.txt"
-if ! grep -q '^tapsim: the module crashed: .* (.*:' "$work/mips.txt"; then
+if ! grep -qE '^tapsim: the module (crashed|stopped|has not).* \(.*:' "$work/mips.txt"; then
   echo "the MIPS build's report names no function and line"
   exit 1
 fi

@@ -71,6 +71,19 @@ const Ending kEndings[] = {
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleEnding, testing::ValuesIn(kEndings),
                          [](const auto& info) { return info.param.name; });
 
+// A module that hangs is asked where before it is ended: the frame's own
+// abort(), which waits for ever, is named with the call that reached it.
+TEST(ModuleEnding, AHangIsReportedWhereTheModuleIsStuck) {
+  Sandbox sandbox;
+  const Outcome outcome =
+      runTapsim(sandbox, {"--headless", "--keys", "next", "--watchdog", "1", testModule("gives_up").string()});
+  EXPECT_EQ(outcome.exitCode, 6) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "abort (")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "called from GiveUp (")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "aborts.cpp:9)")) << outcome.err;
+  EXPECT_FALSE(outcome.strayProcesses);
+}
+
 TEST(ModuleEnding, ExitIsSummedUpToo) {
   Sandbox sandbox;
   const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", testModule("exits").string()});

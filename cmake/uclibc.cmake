@@ -60,7 +60,7 @@ set_target_properties(quarnel_uclibc_libc PROPERTIES IMPORTED_LOCATION ${QUARNEL
 set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")
 # Even with -nostdlib the driver hands the linker its own library folders, the
 # cross glibc's among them, so a -lm or -lstdc++ would quietly link against
-# glibc. With -nostdlib, this spec drops them: such a library is then missing.
+# glibc. With -nostdlib, this specs file drops them: such a library is then missing.
 set(quarnel_uclibc_specs ${CMAKE_BINARY_DIR}/uclibc/link.specs)
 file(WRITE ${quarnel_uclibc_specs} "*link_libgcc:\n%{!nostdlib:%D}\n\n")
 

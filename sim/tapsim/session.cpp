@@ -13,6 +13,7 @@ namespace tapsim {
 namespace {
 
 constexpr uint32_t kMessageBytes = sizeof(WireMessage);
+constexpr size_t kMostCallsPerStep = 20000;
 
 uint32_t padded(uint32_t size) { return (size + 3u) & ~3u; }
 uint64_t wide(uint32_t low, uint32_t high) { return uint64_t{low} | uint64_t{high} << 32; }
@@ -69,7 +70,8 @@ void Session::answer(std::initializer_list<uint32_t> words) {
 
 bool Session::step(std::chrono::milliseconds wait) {
   if (over_) return false;
-  drain();
+  // A module that calls without end must not keep the clock from being looked at.
+  const bool more = drain(kMostCallsPerStep);
   pushKeys();
   settleTurn();
   watch();
@@ -77,7 +79,7 @@ bool Session::step(std::chrono::milliseconds wait) {
   if (!over_ && board_.ended(status)) finish(status);
   if (over_) return false;
   pollfd watched[2] = {{board_.callBell(), POLLIN, 0}, {board_.exitWatch(), POLLIN, 0}};
-  const auto timeout = std::min(wait, untilNextDeadline());
+  const auto timeout = more ? std::chrono::milliseconds(0) : std::min(wait, untilNextDeadline());
   poll(watched, board_.exitWatch() >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
   board_.quietBell();
   return true;
@@ -90,12 +92,17 @@ std::chrono::milliseconds Session::untilNextDeadline() const {
   return std::max(next, milliseconds(0));
 }
 
-void Session::drain() {
+bool Session::drain(size_t most) {
   WireShared& wire = board_.wire();
   uint32_t head = wire.callHead;
-  while (!over_) {
+  bool more = false;
+  for (size_t handled = 0; !over_; ++handled) {
     const uint32_t tail = __atomic_load_n(&wire.callTail, __ATOMIC_ACQUIRE);
     if (head == tail) break;
+    if (handled == most) {
+      more = true;
+      break;
+    }
     const uint32_t offset = head % WIRE_CALL_RING_BYTES, toEnd = WIRE_CALL_RING_BYTES - offset;
     if (toEnd < kMessageBytes) {
       head += toEnd;
@@ -122,7 +129,8 @@ void Session::drain() {
     // so that it fills one half while this side drains the other.
     if (tail - head <= WIRE_CALL_RING_BYTES / 2) wakeForRoom();
   }
-  wakeForRoom();
+  if (!more) wakeForRoom();
+  return more;
 }
 
 void Session::wakeForRoom() {
@@ -395,10 +403,12 @@ void Session::watch() {
 // ends; a module that blocks signals gets no say and is killed all the same.
 void Session::askWhereItIsStuck(int& status) {
   kill(board_.pid(), SIGXCPU);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(500);
+  // The answer may wait for room in the ring, which the module may have filled.
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
   while (Clock::now() < deadline && !board_.ended(status)) {
+    drain(kMostCallsPerStep);
     pollfd ended{board_.exitWatch(), POLLIN, 0};
-    poll(&ended, board_.exitWatch() >= 0 ? 1 : 0, 10);
+    poll(&ended, board_.exitWatch() >= 0 ? 1 : 0, 5);
   }
 }
 

@@ -71,7 +71,8 @@ class Session {
 
  private:
   using Clock = std::chrono::steady_clock;
-  void drain();
+  // Handles at most `most` calls; true when more are waiting.
+  bool drain(size_t most = SIZE_MAX);
   void wakeForRoom();
   void handle(const WireMessage& message, std::string_view payload);
   bool platformCall(const WireMessage& message, std::string_view payload);

@@ -62,14 +62,7 @@ extern "C" pid_t boardForkCall(void) {
 #else
   const long pid = syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0);
 #endif
-  if (pid == 0) {
-    boardIsForkedChild = 1;
-    return 0;
-  }
-  if (pid > 0) {
-    const uint32_t args[] = {(uint32_t)pid};
-    boardPost(WIRE_FORKED, args, 1, nullptr, 0);
-  }
+  if (pid == 0) boardIsForkedChild = 1;
   return (pid_t)pid;
 }
 

@@ -64,8 +64,6 @@ int openTerminal(int terminal, int flags) {
   if (number < 0) return -1;
   const int access = flags & O_ACCMODE;
   descriptors[descriptorCount++] = {number, terminal, access == O_WRONLY || access == O_RDWR};
-  const uint32_t args[] = {(uint32_t)terminal};
-  boardPost(WIRE_PTS_OPEN, args, 1, nullptr, 0);
   return number;
 }
 

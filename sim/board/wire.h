@@ -55,11 +55,9 @@ enum WireCall {
   WIRE_MAIN_STARTED = 45,
   WIRE_MAIN_RETURNED = 46,      // result
   WIRE_KEY_HANDLING = 47,       // who (WireKeyHandler) hasRemoteType remoteType
-  WIRE_PTS_OPEN = 48,           // terminal
   WIRE_PTS_WRITE = 49,          // terminal; bytes
   WIRE_EXIT = 50,               // code how (WireExitKind)
   WIRE_CRASH = 51,              // WireSignal address(2) siCode pc(2) sp(2) ra(2) stackAt(2); the stack's bytes from stackAt
-  WIRE_FORKED = 52,             // child pid
   WIRE_STOPPED = 53,            // the board ends as the host asked (the keys ran out)
   WIRE_AWAITING_DEBUGGER = 54,  // the module is loaded; its start-up entry waits for a debugger to attach
   WIRE_DEBUGGER_ATTACHED = 55,  // one has, and let the board go on

@@ -6,7 +6,6 @@ namespace tapsim::calls {
 namespace {
 
 TraceLine trace(Receiver& rx, const char* call) {
-  ++rx.calls;
   return TraceLine(rx.output.trace, call);
 }
 
@@ -163,10 +162,6 @@ void event(Receiver& rx, uint32_t event, uint32_t param1, uint32_t param2) {
 
 void eventResult(Receiver& rx, uint32_t event, uint32_t param1, uint32_t param2, uint32_t result) {
   TraceLine(rx.output.trace, "event_result").arg(event).arg(param1).arg(param2).result(result);
-}
-
-void terminalOpened(Receiver& rx, uint32_t terminal) {
-  if (terminal < rx.terminalOpens.size()) ++rx.terminalOpens[terminal];
 }
 
 void terminalWritten(Receiver& rx, uint32_t terminal, std::string_view bytes) {

@@ -45,7 +45,6 @@ uint32_t hddChangeDir(Receiver& rx, const char* path);
 // The firmware's own doings, in the same trace.
 void event(Receiver& rx, uint32_t event, uint32_t param1, uint32_t param2);
 void eventResult(Receiver& rx, uint32_t event, uint32_t param1, uint32_t param2, uint32_t result);
-void terminalOpened(Receiver& rx, uint32_t terminal);
 void terminalWritten(Receiver& rx, uint32_t terminal, std::string_view bytes);
 
 }  // namespace tapsim::calls

@@ -38,9 +38,7 @@ class Receiver {
   std::string console;
   uint64_t syncs = 0;
   uint64_t keysDelivered = 0;
-  uint64_t calls = 0;  // every platform call the module made
   std::array<std::string, kTerminalCount> terminalText;
-  std::array<int, kTerminalCount> terminalOpens{};
 
   void sync(uint32_t page);
 

@@ -45,11 +45,6 @@ TraceLine& TraceLine::raw(const std::string& text) {
 
 TraceLine& TraceLine::arg(std::string_view text) { return out_ ? raw(jsonQuoted(text)) : *this; }
 
-TraceLine& TraceLine::pointer(const void* address) {
-  if (out_ == nullptr) return *this;
-  return raw(address ? addressText(address) : std::string("null"));
-}
-
 TraceLine& TraceLine::address(uint64_t value) {
   if (out_ == nullptr) return *this;
   return raw(value != 0 ? addressText(value) : std::string("null"));
@@ -58,12 +53,6 @@ TraceLine& TraceLine::address(uint64_t value) {
 std::string TraceLine::addressText(uint64_t address) {
   char text[32];
   std::snprintf(text, sizeof text, "\"0x%" PRIx64 "\"", address);
-  return text;
-}
-
-std::string TraceLine::addressText(const void* address) {
-  char text[32];
-  std::snprintf(text, sizeof text, "\"0x%" PRIxPTR "\"", reinterpret_cast<uintptr_t>(address));
   return text;
 }
 

@@ -24,7 +24,6 @@ class TraceLine {
   TraceLine& arg(T value) {
     return out_ ? raw(std::to_string(value)) : *this;
   }
-  TraceLine& pointer(const void* address);
   // An address or handle in the module's memory, which may be another process's.
   TraceLine& address(uint64_t value);
   uint64_t resultAddress(uint64_t value) {
@@ -33,18 +32,14 @@ class TraceLine {
   }
   TraceLine& null() { return out_ ? raw("null") : *this; }
   template <typename T>
+    requires std::is_arithmetic_v<T>
   T result(T value) {
-    if (out_ == nullptr) return value;
-    if constexpr (std::is_pointer_v<T>)
-      resultText_ = value ? addressText(value) : "null";
-    else
-      resultText_ = std::to_string(value);
+    if (out_ != nullptr) resultText_ = std::to_string(value);
     return value;
   }
 
  private:
   TraceLine& raw(const std::string& text);
-  static std::string addressText(const void* address);
   static std::string addressText(uint64_t address);
   std::FILE* out_;
   std::string line_;

@@ -305,7 +305,6 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
                                                  : "another handler sits in the module's entry";
       if (a[1] != 0) keyHandling += ", remote type " + std::to_string(static_cast<int32_t>(a[2]));
       return;
-    case WIRE_PTS_OPEN: calls::terminalOpened(rx_, a[0]); return;
     case WIRE_PTS_WRITE: calls::terminalWritten(rx_, a[0], payload); return;
     case WIRE_EXIT: exited_ = {static_cast<int>(a[0]), a[1]}; return;
     case WIRE_CRASH:
@@ -318,7 +317,6 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
                      .stack = std::string(payload),
                      .stackCut = payload.size() >= static_cast<size_t>(WIRE_MAX_PAYLOAD)};
       return;
-    case WIRE_FORKED: ++forks_; return;
     case WIRE_STOPPED: stalled = true; return;
     case WIRE_AWAITING_DEBUGGER:
       awaitingDebugger_ = true;

@@ -121,7 +121,6 @@ class Session {
   std::optional<Fault> crash_;
   std::string killedFor_;
   int killedCode_ = 0;
-  uint64_t forks_ = 0;
 };
 
 }  // namespace tapsim

@@ -21,7 +21,8 @@ struct Ending {
   std::string module;
   std::vector<std::string> args;
   int exitCode;
-  std::string said;  // on stderr; empty: nothing
+  std::string said;    // on stderr; empty: nothing
+  std::vector<std::string> summed = {};  // lines of the summary on stdout
 };
 
 void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
@@ -46,6 +47,7 @@ TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
     ASSERT_EQ(outcome.errLines().size(), 1u) << outcome.err;
     EXPECT_TRUE(contains(outcome.err, GetParam().said)) << outcome.err;
   }
+  for (const auto& line : GetParam().summed) EXPECT_TRUE(contains(outcome.out, line)) << outcome.out;
   EXPECT_FALSE(outcome.strayProcesses);
   EXPECT_TRUE(sandbox.leftovers().empty());
   if (fs::exists(pidFile)) {
@@ -57,7 +59,8 @@ TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
 
 const Ending kEndings[] = {
     {"forks_a_process_that_leaves_the_session", "forks", {"--keys", "quit"}, 0, ""},
-    {"calls_exit", "exits", {"--keys", "quit"}, 7, "the module called exit(7)"},
+    {"calls_exit", "exits", {"--keys", "quit"}, 7, "the module called exit(7)",
+     {"module result: none, it had not returned", "problem: the module called exit(7)"}},
     {"calls_underscore_exit", "underscore_exits", {"--keys", "quit"}, 7, "the module called _exit(3)"},
     {"blocks_every_signal_and_spins", "blocks_alarm", {"--keys", "quit", "--watchdog", "1"}, 6,
      "stopped calling the platform for 1 s"},
@@ -82,13 +85,6 @@ TEST(ModuleEnding, AHangIsReportedWhereTheModuleIsStuck) {
   EXPECT_TRUE(contains(outcome.err, "called from GiveUp (")) << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "aborts.cpp:9)")) << outcome.err;
   EXPECT_FALSE(outcome.strayProcesses);
-}
-
-TEST(ModuleEnding, ExitIsSummedUpToo) {
-  Sandbox sandbox;
-  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "quit", testModule("exits").string()});
-  EXPECT_TRUE(contains(outcome.out, "module result: none, it had not returned")) << outcome.out;
-  EXPECT_TRUE(contains(outcome.out, "problem: the module called exit(7)")) << outcome.out;
 }
 
 // Each key waits for nothing but the screen it causes: twenty thousand keys

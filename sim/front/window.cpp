@@ -166,8 +166,10 @@ std::unique_ptr<Window> Window::open(std::string_view title, std::string& error,
     return nullptr;
   }
   const std::string titleText(title);
+  // Hidden until it can take keys: a renderer may replace the window it is made for, and
+  // keys pressed in a window that is then destroyed would be lost.
   sdl->window.reset(SDL_CreateWindow(titleText.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, frameWidth,
-                                     frameHeight, SDL_WINDOW_RESIZABLE));
+                                     frameHeight, SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN));
   if (sdl->window) sdl->renderer.reset(SDL_CreateRenderer(sdl->window.get(), -1, 0));
   if (sdl->window && !sdl->renderer) {
     sdl->renderer.reset(SDL_CreateRenderer(sdl->window.get(), -1, SDL_RENDERER_SOFTWARE));
@@ -188,6 +190,7 @@ std::unique_ptr<Window> Window::open(std::string_view title, std::string& error,
   }
   sdl->frameWidth = frameWidth;
   sdl->frameHeight = frameHeight;
+  SDL_ShowWindow(sdl->window.get());
   sdl->show();
   return std::unique_ptr<Window>(new Window(std::move(sdl)));
 }

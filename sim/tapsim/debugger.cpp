@@ -3,9 +3,11 @@
 #include "boardprocess.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +101,17 @@ void DebugServer::end() {
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
   pid_ = -1;
+}
+
+void DebugServer::finish(std::chrono::milliseconds grace) {
+  if (pid_ <= 0) return;
+  const int exitWatch = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  if (exitWatch >= 0) {
+    pollfd exited{exitWatch, POLLIN, 0};
+    poll(&exited, 1, static_cast<int>(grace.count()));
+    close(exitWatch);
+  }
+  if (!ended()) end();
 }
 
 bool DebugServer::ended() {

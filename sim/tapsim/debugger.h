@@ -2,6 +2,7 @@
 // --gdb: what a person's debugger attaches to, and the command that does it.
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -37,6 +38,9 @@ class DebugServer {
   ~DebugServer();
   // Whether it has ended (it does once its debugger is gone or the board has ended).
   bool ended();
+  // Gives it up to `grace` to tell its debugger how the board ended and end by
+  // itself, then ends it.
+  void finish(std::chrono::milliseconds grace);
 
  private:
   explicit DebugServer(pid_t pid) : pid_(pid) {}

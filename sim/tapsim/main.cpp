@@ -29,6 +29,8 @@ namespace tapsim {
 namespace {
 
 volatile sig_atomic_t requestedStop = 0;
+// How long gdbserver may take to tell its debugger that the run is over.
+constexpr std::chrono::seconds kDebuggerGoodbye{5};
 
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "tapsim: %s\n", message.c_str());
@@ -255,7 +257,10 @@ int run(FrontOptions& options) {
   if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));
   else if (!frontError.empty()) session->stop(frontError);
   board.reset();
-  if (debugging != nullptr) debugging->server.reset();
+  // gdbserver learns of the board's end before tapsim does, and tells its
+  // debugger after; ended at once, the debugger would see a lost connection.
+  if (debugging != nullptr && debugging->server)
+    debugging->server->finish(session->debuggerAttached() ? kDebuggerGoodbye : std::chrono::milliseconds(0));
   endDescendants();
   return conclude(prepared, *session, receiver, frontError);
 }

@@ -322,7 +322,10 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       awaitingDebugger_ = true;
       if (onAwaitingDebugger) onAwaitingDebugger();
       return;
-    case WIRE_DEBUGGER_ATTACHED: awaitingDebugger_ = false; return;
+    case WIRE_DEBUGGER_ATTACHED:
+      awaitingDebugger_ = false;
+      debuggerAttached_ = true;
+      return;
     default:
       board_.kill();
       end(kRunCrashed, "the module damaged the board's messages to the platform", true);

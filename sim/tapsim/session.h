@@ -58,6 +58,8 @@ class Session {
   // The board has loaded the module and waits for a debugger before its start-up entry.
   std::function<void()> onAwaitingDebugger;
   bool awaitingDebugger() const { return awaitingDebugger_; }
+  // A debugger has let the board go on from where it waited for one.
+  bool debuggerAttached() const { return debuggerAttached_; }
 
   // How it ended.
   int exitCode() const { return exitCode_; }
@@ -105,6 +107,7 @@ class Session {
   bool keysEnded_ = false;
   bool turnSeen_ = false;
   bool awaitingDebugger_ = false;
+  bool debuggerAttached_ = false;
   std::optional<int32_t> moduleRemoteType_;
   bool turnWaiting_ = false;
   Clock::time_point turnAskedAt_{};

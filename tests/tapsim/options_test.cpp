@@ -208,6 +208,8 @@ const AcceptedCommand kAcceptedCommands[] = {
     {"window_captures_without_a_window", {"--window-captures", "WORK"}, "module result: 0",
      "--window-captures has no effect with --headless"},
     {"memory_limit_too_small_for_the_database", {"--memory-limit", "1K"}, "over the memory limit of 1024 bytes", ""},
+    {"memory_limit_exactly_what_the_database_takes", {"--memory-limit", "2108"}, "1 block still allocated (2108 bytes)",
+     ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, AcceptedCommandLine, testing::ValuesIn(kAcceptedCommands),

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "process.h"
@@ -96,6 +97,24 @@ TEST(LongScript, TwentyThousandKeysAreAllDelivered) {
   ASSERT_FALSE(outcome.timedOut);
   EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
   EXPECT_TRUE(contains(outcome.out, "screens synced: 20001, keys delivered: 20001")) << outcome.out;
+}
+
+// A script longer than the key ring: the first key is read before a later one
+// takes its slot, so prev then next comes back to the first page.
+TEST(LongScript, KeysBeyondTheKeyRingKeepTheirOrder) {
+  Sandbox sandbox;
+  const fs::path sums = sandbox / "sums.txt";
+  const Outcome outcome =
+      runTapsim(sandbox, {"--headless", "--keys", "prev next*1100 quit", "--checksums", sums.string(), QUARNEL_MODULE});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  std::istringstream lines(readText(sums));
+  std::string screen[3];
+  for (auto& line : screen) {
+    std::getline(lines, line);
+    line = line.substr(line.rfind(' ') + 1);  // the checksum, not the frame's number
+  }
+  EXPECT_NE(screen[1], screen[0]) << "the first key delivered was not prev";
+  EXPECT_EQ(screen[2], screen[0]);
 }
 
 bool groupGone(pid_t group) {

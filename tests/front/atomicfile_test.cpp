@@ -1,9 +1,11 @@
 // A file written whole or not at all: what stands at the target's name before,
-// during and after a write. Failed writes and refused targets are tested
+// during and after a write. Full devices and refused targets are tested
 // through fwdat create and tapsim, which write through it.
 #include "front/atomicfile.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
@@ -85,6 +87,41 @@ TEST(AtomicFile, TwoWritersOfOneTargetEachWriteWholeAndTheLastWins) {
   ASSERT_TRUE(first->commit(error) && second->commit(error)) << error;
   EXPECT_EQ(readAll(dir / "out.txt"), "second");
   EXPECT_EQ(namesIn(dir / ""), std::set<std::string>{"out.txt"});
+}
+
+// Files of this process may grow to `bytes` only; a write beyond fails with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : signal_(signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &before_);
+    const rlimit limit{bytes, before_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &before_);
+    signal(SIGXFSZ, signal_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  sighandler_t signal_;
+  rlimit before_{};
+};
+
+TEST(AtomicFile, AWriteThatFailedKeepsTheFileFromBeingPutInPlace) {
+  TempDir dir;
+  std::string error;
+  auto file = AtomicFile::create(dir / "out.txt", error);
+  ASSERT_TRUE(file) << error;
+  {
+    FileSizeLimit limit(1000);
+    EXPECT_FALSE(file->write(std::string(100000, 'x')));
+  }
+  file->write("the rest");
+  EXPECT_FALSE(file->commit(error));
+  EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
+  EXPECT_TRUE(namesIn(dir / "").empty()) << "an incomplete file was put in place";
 }
 
 }  // namespace

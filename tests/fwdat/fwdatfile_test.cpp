@@ -118,6 +118,7 @@ TEST(Parse, EveryTruncationOfAValidFileIsRefusedAndShowsOnlyWholeRecords) {
     EXPECT_FALSE(contents.accepted()) << size;
     const size_t wholeRecords = size < 20 ? 0 : (size - 20) / 348;
     EXPECT_EQ(contents.records.size(), wholeRecords) << size;
+    EXPECT_EQ(contents.trailingBytes, 0u) << size << ": part of a record is not data behind the records";
   }
 }
 

@@ -140,6 +140,32 @@ TEST(PcModuleCopies, EveryTruncatedCopyIsRefusedWithAReason) {
   }
 }
 
+// The date record holds a date as the compiler writes it, on any day of any month.
+struct DateCase {
+  const char* date;
+  bool accepted;
+  friend void PrintTo(const DateCase& c, std::ostream* os) { *os << '"' << c.date << '"'; }
+};
+
+class BuildDate : public testing::TestWithParam<DateCase> {};
+
+TEST_P(BuildDate, IsAcceptedOnlyInTheCompilersForm) {
+  Bytes bytes = pcModule();
+  const ElfLayout layout(bytes);
+  const auto record = get(bytes, layout.sectionOffsetField(layout.sectionIndex("._tap_etcinfo")), layout.addressWidth());
+  std::memcpy(&bytes[record], GetParam().date, std::strlen(GetParam().date));
+  const auto inspection = inspect(bytes, "dated.tap");
+  ASSERT_TRUE(inspection) << inspection.error;
+  const std::string found = joined(tapelf::problems(*inspection.report, tapelf::Rules::pc));
+  EXPECT_EQ(!contains(found, "not a build date"), GetParam().accepted) << found;
+}
+
+INSTANTIATE_TEST_SUITE_P(PcModule, BuildDate,
+                         testing::Values(DateCase{"Dec 31 2026", true}, DateCase{"Jan 30 1999", true},
+                                         DateCase{"Feb  1 2026", true}, DateCase{"Mar 32 2026", false},
+                                         DateCase{"Apr 00 2026", false}, DateCase{"Dex 10 2026", false}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+
 // Corrupts the places a reader trusts most: the ELF header, the section table
 // and the dynamic symbols. A crash or an out-of-bounds read fails the test
 // (run it under the sanitizer preset to see the latter).

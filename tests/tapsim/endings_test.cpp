@@ -70,6 +70,8 @@ const Ending kEndings[] = {
     {"spins_calling_the_platform_without_its_turn", "busy_calling", {"--keys", "next", "--watchdog", "1"}, 6,
      "has not given the platform its turn"},
     {"waits_for_keys_that_never_come", "quiet", {"--keys", "next", "--idle-timeout", "0"}, 4, ""},
+    {"fills_its_name_record_to_the_last_byte_once_loaded", "renames_itself", {"--keys", "quit"}, 0, "",
+     {"module: " + std::string(64, 'N') + ", version V0"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleEnding, testing::ValuesIn(kEndings),

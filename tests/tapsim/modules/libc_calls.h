@@ -14,4 +14,5 @@ long write(int fd, const void* data, unsigned long size);
 int close(int fd);
 char* getenv(const char* name);
 int sigprocmask(int how, const void* set, void* old);
+int mprotect(void* address, unsigned long size, int protection);
 }

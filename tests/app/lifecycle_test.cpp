@@ -13,7 +13,7 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
-constexpr uint32_t kQuit = 0x10017, kNext = 0x10045, kPrevious = 0x10046;
+constexpr uint32_t kQuit = 0x10017;
 
 struct ModuleLife {
   FakePlatform platform;

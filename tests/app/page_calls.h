@@ -10,6 +10,8 @@
 
 namespace quarnel::test {
 
+inline constexpr uint32_t kNext = 0x10045, kPrevious = 0x10046;
+
 inline std::string hexColour(uint32_t colour) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%x", colour);

@@ -12,7 +12,6 @@ namespace {
 using ::testing::ElementsAreArray;
 
 constexpr int kRegion = 7;
-constexpr uint32_t kNext = 0x10045, kPrevious = 0x10046;
 
 class Pages : public ::testing::Test {
  protected:

@@ -18,8 +18,6 @@ using tapcheck_test::put;
 
 constexpr std::uint32_t kNop = 0x00000000;
 constexpr std::uint32_t kAddu = 0x00641021;  // addu $v0, $v1, $a0
-constexpr std::uint32_t kWsbh = 0x7C0310A0;  // wsbh $v0, $v1
-constexpr std::uint32_t kAddS = 0x46041000;  // add.s $f0, $f2, $f4
 
 struct Word {
   const char* name;

@@ -15,6 +15,8 @@ namespace mipsisa_test {
 using tapcheck_test::Bytes;
 
 inline constexpr std::uint64_t kCodeAddress = 0x10000;
+inline constexpr std::uint32_t kWsbh = 0x7C0310A0;  // wsbh $v0, $v1: release 2
+inline constexpr std::uint32_t kAddS = 0x46041000;  // add.s $f0, $f2, $f4: floating point
 
 struct FixtureSymbol {
   std::string name;

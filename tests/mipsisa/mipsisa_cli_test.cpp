@@ -13,8 +13,6 @@ using namespace mipsisa_test;
 using quarnel::test::ToolRun;
 using tapcheck_test::contains;
 
-constexpr std::uint32_t kWsbh = 0x7C0310A0;
-constexpr std::uint32_t kAddS = 0x46041000;
 constexpr std::uint32_t kMul = 0x70641002;
 
 std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>(std::ranges::count(text, '\n')); }

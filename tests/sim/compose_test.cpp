@@ -69,7 +69,7 @@ class Both {
   std::vector<ModelRegion> model_;  // region handle N is model_[N - 1]
 };
 
-constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kHalfBlue = 0x800000FF, kClear = 0x00FFFFFF;
+constexpr uint32_t kOpaqueRed = 0xFFFF0000, kOpaqueGreen = 0xFF00FF00, kHalfBlue = 0x800000FF, kClear = 0x00FFFFFF;
 
 struct Scene {
   const char* name;
@@ -79,61 +79,61 @@ struct Scene {
 void PrintTo(const Scene& scene, std::ostream* out) { *out << scene.name; }
 
 const Scene kScenes[] = {
-    {"opaque_screen", [](Both& b) { b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kRed); }},
+    {"opaque_screen", [](Both& b) { b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kOpaqueRed); }},
     {"translucent_box_on_opaque_screen",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
-       b.fill(r, 0, 0, 720, 576, kRed);
+       b.fill(r, 0, 0, 720, 576, kOpaqueRed);
        b.fill(r, 100, 100, 50, 20, kHalfBlue);
      }},
     {"clear_box_on_opaque_screen",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
-       b.fill(r, 0, 0, 720, 576, kRed);
+       b.fill(r, 0, 0, 720, 576, kOpaqueRed);
        b.fill(r, 0, 0, 30, 30, kClear);
      }},
     {"opaque_again_after_a_translucent_box",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
        b.fill(r, 0, 0, 720, 576, kHalfBlue);
-       b.fill(r, 0, 0, 720, 576, kGreen);
+       b.fill(r, 0, 0, 720, 576, kOpaqueGreen);
      }},
     {"text_with_clear_paper_keeps_screen_opaque",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
-       b.fill(r, 0, 0, 720, 576, kRed);
-       b.text(r, 10, 10, "Level 100%", kGreen, 0);
+       b.fill(r, 0, 0, 720, 576, kOpaqueRed);
+       b.text(r, 10, 10, "Level 100%", kOpaqueGreen, 0);
      }},
     {"translucent_ink",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
-       b.fill(r, 0, 0, 720, 576, kRed);
+       b.fill(r, 0, 0, 720, 576, kOpaqueRed);
        b.text(r, 10, 10, "Level 100%", kHalfBlue, 0);
      }},
     {"translucent_paper",
      [](Both& b) {
        const uint16_t r = b.create(0, 0, 720, 576);
-       b.fill(r, 0, 0, 720, 576, kRed);
-       b.text(r, 10, 10, "Level 100%", kGreen, kHalfBlue);
+       b.fill(r, 0, 0, 720, 576, kOpaqueRed);
+       b.text(r, 10, 10, "Level 100%", kOpaqueGreen, kHalfBlue);
      }},
     {"partly_filled_screen",
-     [](Both& b) { b.fill(b.create(0, 0, 720, 576), 0, 0, 719, 576, kRed); }},
+     [](Both& b) { b.fill(b.create(0, 0, 720, 576), 0, 0, 719, 576, kOpaqueRed); }},
     {"small_region_over_opaque_screen",
      [](Both& b) {
-       b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kRed);
+       b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kOpaqueRed);
        b.fill(b.create(50, 60, 40, 30), 0, 0, 40, 30, kHalfBlue);
      }},
     {"opaque_screen_hides_an_earlier_region",
      [](Both& b) {
-       b.fill(b.create(50, 60, 40, 30), 0, 0, 40, 30, kGreen);
-       b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kRed);
+       b.fill(b.create(50, 60, 40, 30), 0, 0, 40, 30, kOpaqueGreen);
+       b.fill(b.create(0, 0, 720, 576), 0, 0, 720, 576, kOpaqueRed);
      }},
     {"opaque_region_larger_than_the_screen",
-     [](Both& b) { b.fill(b.create(-10, -20, 800, 700), 0, 0, 800, 700, kGreen); }},
+     [](Both& b) { b.fill(b.create(-10, -20, 800, 700), 0, 0, 800, 700, kOpaqueGreen); }},
     {"opaque_region_off_the_right_edge",
      [](Both& b) {
        const uint16_t r = b.create(700, 500, 100, 100);
-       b.fill(r, 0, 0, 100, 100, kGreen);
+       b.fill(r, 0, 0, 100, 100, kOpaqueGreen);
        b.fill(b.create(-5, -5, 20, 20), 0, 0, 20, 20, kHalfBlue);
      }},
 };
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Scenes, Compositor, testing::ValuesIn(kScenes),
 TEST(Compositor, FrameFollowsLaterDrawing) {
   Both both;
   const uint16_t r = both.create(0, 0, 720, 576);
-  both.fill(r, 0, 0, 720, 576, kRed);
+  both.fill(r, 0, 0, 720, 576, kOpaqueRed);
   const Frame first = both.composed(false, 0);
   both.fill(r, 0, 0, 720, 576, kHalfBlue);
   EXPECT_EQ(both.composed(false, 0), both.expected(false, 0));

@@ -44,13 +44,6 @@ std::optional<std::string> lineStarting(const Outcome& outcome, std::string_view
   return std::nullopt;
 }
 
-std::vector<std::string> problems(const Outcome& outcome) {
-  std::vector<std::string> found;
-  for (const auto& line : outcome.outLines())
-    if (line.starts_with("problem: ")) found.push_back(line.substr(9));
-  return found;
-}
-
 // "memory: 2 allocations, 1 block still allocated (2108 bytes)" -> 1
 int liveBlocks(const Outcome& outcome) {
   const auto line = lineStarting(outcome, "memory: ");

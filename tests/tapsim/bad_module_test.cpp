@@ -15,7 +15,6 @@ namespace tapsim_test {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kBadModule = 3, kCrashed = 5, kHung = 6;
 
 fs::path writeFile(const Sandbox& sandbox, const std::string& name, const std::string& bytes) {
   fs::path file = sandbox / name;

@@ -14,7 +14,6 @@ namespace tapsim_test {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kCrashed = 5;
 
 struct Frame {
   Frame(const char* function, const char* source = "", bool repeated = false)

@@ -8,7 +8,6 @@
 namespace tapsim_test {
 namespace {
 
-constexpr int kUsage = 2;
 
 TEST(Help, ExitsZeroAndListsTheWindowKeys) {
   Sandbox sandbox;

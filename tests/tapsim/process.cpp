@@ -68,6 +68,13 @@ std::vector<std::string> Sandbox::leftovers() const {
 }
 
 std::vector<std::string> Outcome::outLines() const { return lines(out); }
+
+std::vector<std::string> problems(const Outcome& outcome) {
+  std::vector<std::string> found;
+  for (const auto& line : outcome.outLines())
+    if (line.starts_with("problem: ")) found.push_back(line.substr(9));
+  return found;
+}
 std::vector<std::string> Outcome::errLines() const { return lines(err); }
 
 Process::Process(const Sandbox& sandbox, const std::vector<std::string>& argv,

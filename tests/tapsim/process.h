@@ -61,6 +61,11 @@ class Process {
 Outcome runTapsim(const Sandbox& sandbox, const std::vector<std::string>& args,
                   std::chrono::milliseconds limit = std::chrono::seconds(20));
 
+// tapsim's exit codes that tests look for.
+inline constexpr int kUsage = 2, kBadModule = 3, kStalled = 4, kCrashed = 5, kHung = 6;
+
+// What the summary names as problems, without the "problem: " in front.
+std::vector<std::string> problems(const Outcome& outcome);
 std::string readText(const std::filesystem::path& file);
 std::filesystem::path testModule(const std::string& name);
 bool contains(const std::string& text, const std::string& part);

@@ -9,15 +9,6 @@
 namespace tapsim_test {
 namespace {
 
-constexpr int kStalled = 4;
-
-std::vector<std::string> problems(const Outcome& outcome) {
-  std::vector<std::string> found;
-  for (const auto& line : outcome.outLines())
-    if (line.starts_with("problem: ")) found.push_back(line.substr(9));
-  return found;
-}
-
 bool has(const std::vector<std::string>& lines, const std::string& line) {
   return std::ranges::find(lines, line) != lines.end();
 }

@@ -39,6 +39,13 @@ std::string linksNote(std::string_view option, const AtomicFile& file) {
          (others == 1 ? "other keeps" : "others keep") + " the earlier contents";
 }
 
+// "2nd", "4th", "32nd": the strides a contact sheet takes.
+std::string ordinal(size_t n) {
+  const size_t lastTwo = n % 100, last = n % 10;
+  const char* suffix = lastTwo >= 11 && lastTwo <= 13 ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+  return std::to_string(n) + suffix;
+}
+
 }  // namespace
 
 bool Outputs::claim(std::string& error) {
@@ -154,7 +161,7 @@ std::vector<std::string> Outputs::report() const {
     std::error_code ec;
     const bool before = std::filesystem::exists(options_.contactSheet, ec);
     const std::string some = sheet_.stride() == 1 ? ""
-                             : " (every " + std::to_string(sheet_.stride()) + "th of " + std::to_string(count_) +
+                             : " (every " + ordinal(sheet_.stride()) + " of " + std::to_string(count_) +
                                    " screens: a sheet holds at most " +
                                    std::to_string(ContactSheet::kMostThumbnails) + ")";
     lines.push_back(count_ > 0 ? "contact sheet: " + options_.contactSheet.string() + some

@@ -174,9 +174,12 @@ std::optional<std::filesystem::path> freshDiskParent(std::string& error) {
     return std::nullopt;
   }
   std::error_code ec;
-  if (!std::filesystem::is_directory(named, ec)) {
-    error = std::string("TMPDIR=") + named + " is not a folder (" + (ec ? ec.message() : "not found") +
-            "); the run's fresh disk is made there";
+  const auto type = std::filesystem::status(named, ec).type();
+  if (type != std::filesystem::file_type::directory) {
+    const std::string why = type == std::filesystem::file_type::not_found ? "it does not exist"
+                            : ec                                          ? ec.message()
+                                                                          : "it is a file";
+    error = std::string("TMPDIR=") + named + " is not a folder (" + why + "); the run's fresh disk is made there";
     return std::nullopt;
   }
   return std::filesystem::path(named);

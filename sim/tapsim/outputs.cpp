@@ -70,7 +70,7 @@ bool Outputs::startFiles(std::string& error) {
   if (!options_.windowCaptures.empty() &&
       !(captureFolder_ = StagedFolder::create(options_.windowCaptures, kWindowCapturePrefix, error)))
     return false;
-  for (auto& [target, file] : {std::pair{&options_.checksums, &checksums_}, std::pair{&options_.record, &record_},
+  for (const auto& [target, file] : {std::pair{&options_.checksums, &checksums_}, std::pair{&options_.record, &record_},
                                std::pair{&options_.contactSheet, &sheetFile_}}) {
     *file = startFile(*target, error);
     if (!target->empty() && !*file) return false;

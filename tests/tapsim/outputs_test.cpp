@@ -2,6 +2,7 @@
 // contact sheet, checksum lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -312,11 +313,10 @@ bool eventually(const std::function<bool()>& reached) {
 }
 
 bool screenStagedIn(const fs::path& folder) {
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().filename().string().starts_with(".shots.tapsim-") && entry.is_directory() &&
-        !fs::is_empty(entry.path()))
-      return true;
-  return false;
+  return std::ranges::any_of(fs::directory_iterator(folder), [](const fs::directory_entry& entry) {
+    return entry.path().filename().string().starts_with(".shots.tapsim-") && entry.is_directory() &&
+           !fs::is_empty(entry.path());
+  });
 }
 
 std::vector<std::string> longRun(const fs::path& shots, const std::vector<std::string>& more = {}) {

@@ -13,6 +13,21 @@ namespace tapsim {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// What a run killed outright left: the caller holds the target's claim, so
+// no staging folder of it can belong to a run still going.
+void removeAbandoned(const fs::path& parent, const std::string& stem) {
+  std::error_code ec;
+  for (fs::directory_iterator entries(parent, ec); !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
+    std::error_code ignored;
+    const bool folder = entries->symlink_status(ignored).type() == fs::file_type::directory;
+    if (folder && entries->path().filename().string().starts_with(stem)) fs::remove_all(entries->path(), ignored);
+  }
+}
+
+}  // namespace
+
 std::optional<StagedFolder> StagedFolder::create(const fs::path& target, std::string_view prefix,
                                                  std::string& error) {
   fs::path folder = target;
@@ -40,8 +55,9 @@ std::optional<StagedFolder> StagedFolder::create(const fs::path& target, std::st
     error = "cannot write " + target.string() + ": no folder " + parent.string();
     return std::nullopt;
   }
-  std::string staging =
-      (parent / ("." + absolute.filename().string() + ".tapsim-" + std::to_string(getpid()) + "-XXXXXX")).string();
+  const std::string stem = "." + absolute.filename().string() + ".tapsim-";
+  removeAbandoned(parent, stem);
+  std::string staging = (parent / (stem + std::to_string(getpid()) + "-XXXXXX")).string();
   if (mkdtemp(staging.data()) == nullptr) {
     error = "cannot write " + target.string() + ": " + std::error_code(errno, std::generic_category()).message();
     return std::nullopt;

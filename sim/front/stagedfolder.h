@@ -14,7 +14,9 @@ namespace tapsim {
 // target is as it was; the hidden folder goes with this object.
 class StagedFolder {
  public:
-  // Refused, with error set, when the target is not a folder or its folder is missing.
+  // Refused, with error set, when the target is not a folder or its folder is
+  // missing. The caller holds the target's OutputLock: staging folders that
+  // killed runs left beside it are removed.
   static std::optional<StagedFolder> create(const std::filesystem::path& target, std::string_view prefix,
                                             std::string& error);
   StagedFolder(StagedFolder&& other) noexcept;

@@ -244,14 +244,14 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    2, "is the key script",
                    [](const Sandbox& s) { EXPECT_EQ(readText(s / "k.txt"), "next quit\n"); }},
-        OutputCase{"ContactSheetOverTheKeyScriptIsRefused",
+        OutputCase{"ScreensAKilledRunStagedAreCleared",
                    [](const Sandbox& s) {
-                     writeText(s / "k.txt", "next quit\n");
-                     return std::vector<std::string>{"--keys", "@" + (s / "k.txt").string(), "--contact-sheet",
-                                                     (s / "k.txt").string(), QUARNEL_MODULE};
+                     writeText(s / ".shots.tapsim-99-abcdef" / "screen-001.png", "a killed run's");
+                     return std::vector<std::string>{"--keys", "quit", "--snapshots", (s / "shots").string(),
+                                                     QUARNEL_MODULE};
                    },
-                   2, "is the key script",
-                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "k.txt"), "next quit\n"); }},
+                   0, "snapshots: 1 PNGs",
+                   [](const Sandbox& s) { EXPECT_EQ(namesIn(s / ""), std::set<std::string>{"shots"}); }},
         OutputCase{"ARefusedStartChangesNothing",
                    [](const Sandbox& s) {
                      for (const char* old : {"screen-001.png", "screen-002.png", "screen-003.png"})

@@ -79,7 +79,7 @@ A fresh disk is made in TMPDIR (/tmp when it is not set).
 
 Exit status:
   0   the run ended normally
-  1   the front end failed (an output could not be written, a debugger ended the run)
+  1   the front end failed: an output not written, the debugger ended the run
   2   a bad command line, or an output tapsim refuses to write
   3   a bad module file
   4   the keys ran out while the module still waited for one

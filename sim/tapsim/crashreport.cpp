@@ -272,7 +272,7 @@ ModuleFile::ModuleFile(ModuleFile&& other) noexcept
 
 ModuleFile& ModuleFile::operator=(ModuleFile&& other) noexcept {
   if (this != &other) {
-    this->~ModuleFile();
+    closeAll();
     path_ = std::move(other.path_);
     fd_ = std::exchange(other.fd_, -1);
     debugFd_ = std::exchange(other.debugFd_, -1);
@@ -280,7 +280,9 @@ ModuleFile& ModuleFile::operator=(ModuleFile&& other) noexcept {
   return *this;
 }
 
-ModuleFile::~ModuleFile() {
+ModuleFile::~ModuleFile() { closeAll(); }
+
+void ModuleFile::closeAll() {
   if (fd_ >= 0) close(fd_);
   if (debugFd_ >= 0) close(debugFd_);
   fd_ = debugFd_ = -1;

@@ -51,6 +51,7 @@ class ModuleFile {
   int debugFd() const { return debugFd_; }  // -1 without a debug file beside it
 
  private:
+  void closeAll();
   std::filesystem::path path_;
   int fd_ = -1, debugFd_ = -1;
 };

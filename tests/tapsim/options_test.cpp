@@ -270,32 +270,21 @@ TEST(KeyScriptFile, APipeIsRefusedAtOnce) {
 }
 
 // A machine that cannot give a run what it needs: one line naming what, exit 8.
-struct BadEnvironment {
-  std::string name;
-  std::string tmpdir;  // "PLAIN": a file, not a folder
-  std::string named;
-};
-
-void PrintTo(const BadEnvironment& c, std::ostream* out) { *out << c.name; }
-
-class FailingEnvironment : public testing::TestWithParam<BadEnvironment> {};
-
-TEST_P(FailingEnvironment, NamesTheVariableAndTheReasonWithExitEight) {
+TEST(Environment, ABadTmpdirIsNamedWithItsReasonAndExitEight) {
   Sandbox sandbox;
   std::ofstream(sandbox / "plain") << "a file\n";
-  const std::string tmpdir = GetParam().tmpdir == "PLAIN" ? (sandbox / "plain").string() : GetParam().tmpdir;
-  Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", QUARNEL_MODULE}, {"TMPDIR=" + tmpdir});
-  const Outcome outcome = tapsim.wait();
-  EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
-  ASSERT_EQ(outcome.errLines().size(), 1u) << outcome.err;
-  EXPECT_TRUE(contains(outcome.err, GetParam().named)) << outcome.err;
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "TMPDIR is set but empty"},
+      {(sandbox / "plain").string(), "/plain is not a folder (it is a file)"},
+      {"/nonexistent", "TMPDIR=/nonexistent is not a folder (it does not exist)"}};
+  for (const auto& [tmpdir, named] : cases) {
+    Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", QUARNEL_MODULE}, {"TMPDIR=" + tmpdir});
+    const Outcome outcome = tapsim.wait();
+    EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
+    EXPECT_EQ(outcome.errLines().size(), 1u) << outcome.err;
+    EXPECT_TRUE(contains(outcome.err, named)) << outcome.err;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Tmpdir, FailingEnvironment,
-                         testing::Values(BadEnvironment{"empty", "", "TMPDIR is set but empty"},
-                                         BadEnvironment{"a_file", "PLAIN", "/plain is not a folder (it is a file)"},
-                                         BadEnvironment{"missing", "/nonexistent", "TMPDIR=/nonexistent is not a folder"}),
-                         [](const auto& info) { return info.param.name; });
 
 // A tapsim outside its build folder is an installed one: it looks for its
 // board only in its own installation, and names what is missing there.

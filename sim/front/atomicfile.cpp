@@ -45,9 +45,10 @@ std::string unwritable(const std::filesystem::path& target, Existing existing, b
 }
 
 // The replaced file's permissions go to its successor; a new file gets the umask's.
-void keepMode(int fd, const std::filesystem::path& target, unsigned& otherNames) {
+void keepMode(int fd, const std::filesystem::path& target, unsigned& otherNames, bool& link) {
   struct stat own {};
-  if (lstat(target.c_str(), &own) != 0 || !S_ISREG(own.st_mode)) return;
+  link = lstat(target.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+  if (link || !S_ISREG(own.st_mode)) return;
   fchmod(fd, own.st_mode & 07777);
   otherNames = own.st_nlink > 1 ? static_cast<unsigned>(own.st_nlink - 1) : 0;
 }
@@ -92,9 +93,11 @@ std::optional<AtomicFile> AtomicFile::create(const std::filesystem::path& target
     return std::nullopt;
   }
   unsigned otherNames = 0;
-  if (!stream) keepMode(fd, target, otherNames);
+  bool link = false;
+  if (!stream) keepMode(fd, target, otherNames, link);
   AtomicFile file(target, std::move(temporary), fd, existing);
   file.otherNames_ = otherNames;
+  file.replacesLink_ = link;
   return file;
 }
 
@@ -111,6 +114,7 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       committed_(other.committed_),
       closed_(other.closed_),
       otherNames_(other.otherNames_),
+      replacesLink_(other.replacesLink_),
       buffer_(std::move(other.buffer_)),
       error_(std::move(other.error_)) {
   other.temporary_.clear();
@@ -127,6 +131,7 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
     committed_ = other.committed_;
     closed_ = other.closed_;
     otherNames_ = other.otherNames_;
+    replacesLink_ = other.replacesLink_;
     buffer_ = std::move(other.buffer_);
     error_ = std::move(other.error_);
   }

@@ -53,6 +53,8 @@ class AtomicFile {
   bool committed() const { return committed_; }
   // Other names the replaced file had (hard links): they keep its old bytes.
   unsigned otherNames() const { return otherNames_; }
+  // The target is a symbolic link, which the new file replaces; what it led to keeps its bytes.
+  bool replacesLink() const { return replacesLink_; }
 
  private:
   AtomicFile(std::filesystem::path target, std::filesystem::path temporary, int fd, Existing existing);
@@ -71,6 +73,7 @@ class AtomicFile {
   bool committed_ = false;
   bool closed_ = false;
   unsigned otherNames_ = 0;
+  bool replacesLink_ = false;
   std::vector<uint8_t> buffer_;
   std::string error_;
 };

@@ -33,6 +33,9 @@ std::optional<AtomicFile> startFile(const std::filesystem::path& target, std::st
 }
 
 std::string linksNote(std::string_view option, const AtomicFile& file) {
+  if (file.replacesLink())
+    return std::string(option) + " " + file.target().string() +
+           " is a symbolic link; the new file replaces the link, and what it led to keeps the earlier contents";
   const unsigned others = file.otherNames();
   return std::string(option) + " " + file.target().string() + " has " + std::to_string(others) + " other name" +
          (others == 1 ? "" : "s") + " (hard links); the new file takes only this name, the " +
@@ -78,7 +81,7 @@ bool Outputs::startFiles(std::string& error) {
   if (!options_.run.tracePath.empty() && !trace_.open(options_.run.tracePath, error)) return false;
   for (const auto& [option, file] : {std::pair{"--checksums", &checksums_}, std::pair{"--record", &record_},
                                      std::pair{"--contact-sheet", &sheetFile_}})
-    if (*file && (*file)->otherNames() > 0) notes_.push_back(linksNote(option, **file));
+    if (*file && ((*file)->otherNames() > 0 || (*file)->replacesLink())) notes_.push_back(linksNote(option, **file));
   return true;
 }
 
@@ -153,7 +156,8 @@ std::vector<std::string> Outputs::report() const {
                               : " (removed " + std::to_string(earlierScreens_) +
                                     " screen-NNN.png of an earlier run)";
   if (!options_.snapshots.empty())
-    lines.push_back(count_ > 0 ? "snapshots: " + std::to_string(count_) + " PNGs in " + options_.snapshots.string() +
+    lines.push_back(count_ > 0 ? "snapshots: " + std::to_string(count_) + (count_ == 1 ? " PNG in " : " PNGs in ") +
+                                     options_.snapshots.string() +
                                      earlier
                                : "snapshots: none, " + noScreen + "; " + options_.snapshots.string() +
                                      " holds no screen-NNN.png" + earlier);

@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
                      return std::vector<std::string>{"--keys", "quit", "--snapshots", (s / "shots").string(),
                                                      QUARNEL_MODULE};
                    },
-                   0, "snapshots: 1 PNGs",
+                   0, "snapshots: 1 PNG in",
                    [](const Sandbox& s) { EXPECT_EQ(namesIn(s / ""), std::set<std::string>{"shots"}); }},
         OutputCase{"ARefusedStartChangesNothing",
                    [](const Sandbox& s) {
@@ -293,7 +293,16 @@ INSTANTIATE_TEST_SUITE_P(
                                                      QUARNEL_MODULE};
                    },
                    0, "has 1 other name (hard links)",
-                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "also.txt"), "earlier"); }}),
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "also.txt"), "earlier"); }},
+        OutputCase{"AReplacedSymbolicLinkIsSaid",
+                   [](const Sandbox& s) {
+                     writeText(s / "golden.txt", "reviewed");
+                     fs::create_symlink(s / "golden.txt", s / "sums.txt");
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "sums.txt").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "is a symbolic link; the new file replaces the link",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "golden.txt"), "reviewed"); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

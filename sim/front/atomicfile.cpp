@@ -38,7 +38,19 @@ std::string unwritable(const std::filesystem::path& target, Existing existing, b
   if (S_ISDIR(own.st_mode)) return "is a folder";
   if (!S_ISREG(own.st_mode) && !S_ISLNK(own.st_mode)) return "is not a regular file";
   if (existing == Existing::Refuse) return std::strerror(EEXIST);
+  // By the mode bits rather than access(): root may write anything, yet a
+  // read-only golden file is no less meant to stay.
+  if (S_ISREG(own.st_mode) && (own.st_mode & 0222) == 0) return "is read-only; make it writable to have it replaced";
   return "";
+}
+
+// The replaced file's permissions go to its successor; a new file gets the umask's.
+void keepMode(int fd, const std::filesystem::path& target, unsigned& otherNames, bool& link) {
+  struct stat own {};
+  link = lstat(target.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+  if (link || !S_ISREG(own.st_mode)) return;
+  fchmod(fd, own.st_mode & 07777);
+  otherNames = own.st_nlink > 1 ? static_cast<unsigned>(own.st_nlink - 1) : 0;
 }
 
 // A name in the target's folder that no other writer, in this process or
@@ -80,7 +92,13 @@ std::optional<AtomicFile> AtomicFile::create(const std::filesystem::path& target
     error = failureLine(target, std::strerror(errno));
     return std::nullopt;
   }
-  return AtomicFile(target, std::move(temporary), fd, existing);
+  unsigned otherNames = 0;
+  bool link = false;
+  if (!stream) keepMode(fd, target, otherNames, link);
+  AtomicFile file(target, std::move(temporary), fd, existing);
+  file.otherNames_ = otherNames;
+  file.replacesLink_ = link;
+  return file;
 }
 
 AtomicFile::AtomicFile(std::filesystem::path target, std::filesystem::path temporary, int fd, Existing existing)
@@ -94,6 +112,9 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       existing_(other.existing_),
       committed_(other.committed_),
+      closed_(other.closed_),
+      otherNames_(other.otherNames_),
+      replacesLink_(other.replacesLink_),
       buffer_(std::move(other.buffer_)),
       error_(std::move(other.error_)) {
   other.temporary_.clear();
@@ -108,6 +129,9 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     existing_ = other.existing_;
     committed_ = other.committed_;
+    closed_ = other.closed_;
+    otherNames_ = other.otherNames_;
+    replacesLink_ = other.replacesLink_;
     buffer_ = std::move(other.buffer_);
     error_ = std::move(other.error_);
   }
@@ -117,7 +141,7 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
 AtomicFile::~AtomicFile() { release(); }
 
 void AtomicFile::release() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temporary_.empty()) unlink(temporary_.c_str());
   temporary_.clear();
@@ -169,7 +193,7 @@ bool AtomicFile::write(std::string_view text) {
 // system, in close(); what a sync adds is surviving a power cut, which these
 // files do not need, at 3.5 ms for each screen.
 bool AtomicFile::closeFile() {
-  if (close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return fail(errno);
   return true;
 }
 
@@ -182,9 +206,21 @@ bool AtomicFile::moveIntoPlace() {
   return true;
 }
 
+bool AtomicFile::close(std::string& error) {
+  if (closed_) return true;
+  closed_ = error_.empty() && fd_ >= 0 && flushBuffer() && closeFile();
+  if (!closed_) {
+    release();
+    fail("already closed");
+    error = error_;
+  }
+  return closed_;
+}
+
 bool AtomicFile::commit(std::string& error) {
   if (committed_) return true;
-  const bool ok = error_.empty() && fd_ >= 0 && flushBuffer() && closeFile() && moveIntoPlace();
+  if (!close(error)) return false;
+  const bool ok = moveIntoPlace();
   if (!ok) {
     release();
     fail("already closed");

@@ -20,7 +20,8 @@ enum class Existing { Replace, Refuse };
 // that is never committed is removed. A character device or a pipe (a
 // terminal, /dev/null, /dev/full) cannot be swapped and is written straight.
 // A failure is one line, "cannot write TARGET: reason", with the OS's reason
-// where it gave one.
+// where it gave one. A file that is replaced keeps its permissions; a
+// read-only one is refused, since someone meant to keep it.
 class AtomicFile {
  public:
   // Nothing, and error set, when the target is a folder or another kind of
@@ -39,6 +40,9 @@ class AtomicFile {
   // The first failure, as a whole message; empty while all went well.
   const std::string& error() const { return error_; }
 
+  // Writes out the buffer and closes, so that commit() has only the rename
+  // left: several files can then be checked first and put in place together.
+  bool close(std::string& error);
   // Writes out the buffer, closes and renames into place; on failure the
   // temporary file goes and the target stays as it was.
   bool commit(std::string& error);
@@ -47,6 +51,10 @@ class AtomicFile {
 
   const std::filesystem::path& target() const { return target_; }
   bool committed() const { return committed_; }
+  // Other names the replaced file had (hard links): they keep its old bytes.
+  unsigned otherNames() const { return otherNames_; }
+  // The target is a symbolic link, which the new file replaces; what it led to keeps its bytes.
+  bool replacesLink() const { return replacesLink_; }
 
  private:
   AtomicFile(std::filesystem::path target, std::filesystem::path temporary, int fd, Existing existing);
@@ -63,6 +71,9 @@ class AtomicFile {
   int fd_ = -1;
   Existing existing_ = Existing::Replace;
   bool committed_ = false;
+  bool closed_ = false;
+  unsigned otherNames_ = 0;
+  bool replacesLink_ = false;
   std::vector<uint8_t> buffer_;
   std::string error_;
 };

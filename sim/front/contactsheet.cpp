@@ -35,15 +35,27 @@ uint32_t averageBlock(const uint32_t* topLeft, int32_t frameWidth) {
 
 }  // namespace
 
-ContactSheet::ContactSheet(int32_t frameWidth, int32_t frameHeight)
+ContactSheet::ContactSheet(int32_t frameWidth, int32_t frameHeight, size_t most)
     : frameWidth_(std::max(frameWidth, 0)),
       frameHeight_(std::max(frameHeight, 0)),
       thumbnailWidth_(frameWidth_ / kShrink),
-      thumbnailHeight_(frameHeight_ / kShrink) {}
+      thumbnailHeight_(frameHeight_ / kShrink),
+      most_(std::max<size_t>(most, 2)) {}
+
+void ContactSheet::halve() {
+  stride_ *= 2;
+  std::erase_if(thumbnails_, [this](const Thumbnail& kept) { return (kept.number - 1) % stride_ != 0; });
+}
 
 bool ContactSheet::add(std::span<const uint32_t> frame) {
   if (thumbnailWidth_ == 0 || thumbnailHeight_ == 0 || frame.size() != size_t(frameWidth_) * size_t(frameHeight_)) {
     return false;
+  }
+  const size_t number = ++seen_;
+  if ((number - 1) % stride_ != 0) return true;
+  if (thumbnails_.size() == most_) {
+    halve();
+    if ((number - 1) % stride_ != 0) return true;
   }
   std::vector<uint32_t> thumbnail;
   thumbnail.reserve(size_t(thumbnailWidth_) * size_t(thumbnailHeight_));
@@ -53,7 +65,7 @@ bool ContactSheet::add(std::span<const uint32_t> frame) {
       thumbnail.push_back(averageBlock(frame.data() + topLeft, frameWidth_));
     }
   }
-  thumbnails_.push_back(std::move(thumbnail));
+  thumbnails_.push_back({number, std::move(thumbnail)});
   return true;
 }
 
@@ -82,13 +94,13 @@ ContactSheet::Point ContactSheet::thumbnailOrigin(size_t index) const {
 void ContactSheet::drawTile(size_t index, Canvas band, int32_t x) const {
   // The outline keeps a thumbnail apart from a background of its own colour.
   fillRect(band, x - 1, kGap - 1, thumbnailWidth_ + 2, thumbnailHeight_ + 2, kOutline);
-  const auto& thumbnail = thumbnails_[index];
+  const auto& thumbnail = thumbnails_[index].pixels;
   for (int32_t row = 0; row < thumbnailHeight_; ++row) {
     const auto source = std::span(thumbnail).subspan(size_t(row) * size_t(thumbnailWidth_), size_t(thumbnailWidth_));
     const size_t start = size_t(kGap + row) * size_t(band.width) + size_t(x);
     std::copy(source.begin(), source.end(), band.pixels.begin() + static_cast<ptrdiff_t>(start));
   }
-  const std::string label = std::to_string(index + 1);
+  const std::string label = std::to_string(thumbnails_[index].number);
   const int32_t labelX = x + std::max(0, (thumbnailWidth_ - textWidth(label)) / 2);
   const int32_t labelY = kGap + thumbnailHeight_ + (kLabelHeight - kFontCellHeight) / 2;
   drawText(band, labelX, labelY, x + thumbnailWidth_, label, kLabelColour, 0);
@@ -117,14 +129,24 @@ Image ContactSheet::render() const {
   return image;
 }
 
+std::string ContactSheet::refusal() const {
+  if (thumbnails_.empty()) return "no frames for a contact sheet";
+  if (height() > kMaxHeight) return std::to_string(frameCount()) + " frames are too many for one contact sheet";
+  return "";
+}
+
 bool ContactSheet::write(const std::filesystem::path& path, std::string& error) const {
-  if (thumbnails_.empty()) {
-    error = "cannot write " + path.string() + ": no frames for a contact sheet";
+  if (const std::string why = refusal(); !why.empty()) {
+    error = "cannot write " + path.string() + ": " + why;
     return false;
   }
-  if (height() > kMaxHeight) {
-    error = "cannot write " + path.string() + ": " + std::to_string(frameCount()) +
-            " frames are too many for one contact sheet";
+  auto file = AtomicFile::create(path, error);
+  return file && write(*file, error) && file->commit(error);
+}
+
+bool ContactSheet::write(AtomicFile& file, std::string& error) const {
+  if (const std::string why = refusal(); !why.empty()) {
+    error = "cannot write " + file.target().string() + ": " + why;
     return false;
   }
   const auto sheetWidth = static_cast<int32_t>(width());
@@ -139,7 +161,7 @@ bool ContactSheet::write(const std::filesystem::path& path, std::string& error) 
     const auto source = std::span(band).subspan(size_t(y % bandHeight()) * size_t(sheetWidth), size_t(sheetWidth));
     std::copy(source.begin(), source.end(), row.begin());
   };
-  return writePng(path, sheetWidth, static_cast<int32_t>(height()), rowsOfSheet, error);
+  return encodePng(file, sheetWidth, static_cast<int32_t>(height()), rowsOfSheet, error);
 }
 
 }  // namespace tapsim

@@ -91,18 +91,19 @@ bool isNumberedPng(std::string_view fileName, std::string_view prefix) {
 }
 
 std::optional<std::string> refusedOutput(const OutputPaths& outputs, const fs::path& module,
-                                         const fs::path& diskRoot) {
+                                         const fs::path& diskRoot, const fs::path& keyScript) {
   const std::vector<Place> places = outputPlaces(outputs);
   std::error_code ec;
   const fs::path disk = diskRoot.empty() ? fs::path() : resolved(fs::absolute(diskRoot, ec));
   for (const Place& place : places)
     if (!disk.empty() && (inside(place.at, disk) || inside(place.resolved, disk)))
       return shown(place) + " lies on the simulated disk " + diskRoot.string() + "; outputs go outside it";
-  if (!module.empty()) {
-    const Place moduleFile = placeOf("the module", module);
+  for (const auto& [input, role] : {std::pair{&module, "the module file"}, std::pair{&keyScript, "the key script"}}) {
+    if (input->empty()) continue;
+    const Place inputFile = placeOf(role, *input);
     for (const Place& place : places) {
-      if (sameFile(place, moduleFile)) return shown(place) + " is the module file; it would be overwritten";
-      if (auto why = clash(place, moduleFile)) return why;
+      if (sameFile(place, inputFile)) return shown(place) + " is " + role + "; it would be overwritten";
+      if (auto why = clash(place, inputFile)) return why;
     }
   }
   for (size_t i = 0; i < places.size(); ++i)
@@ -111,13 +112,13 @@ std::optional<std::string> refusedOutput(const OutputPaths& outputs, const fs::p
   return std::nullopt;
 }
 
-std::optional<size_t> removeSnapshots(const fs::path& folder, std::string& error) {
+std::optional<size_t> removeNumbered(const fs::path& folder, std::string_view prefix, std::string& error) {
   std::error_code ec;
   size_t removed = 0;
   fs::directory_iterator entries(folder, ec);
   for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
     const fs::directory_entry& entry = *entries;
-    if (!isNumberedPng(entry.path().filename().string(), kSnapshotPrefix)) continue;
+    if (!isNumberedPng(entry.path().filename().string(), prefix)) continue;
     const fs::file_type type = entry.symlink_status(ec).type();
     if (ec) break;
     if (type != fs::file_type::regular && type != fs::file_type::symlink) continue;  // not one we wrote
@@ -125,7 +126,7 @@ std::optional<size_t> removeSnapshots(const fs::path& folder, std::string& error
     ++removed;
   }
   if (ec && ec != std::errc::no_such_file_or_directory) {
-    error = "cannot clear the earlier screens from " + folder.string() + ": " + ec.message();
+    error = "cannot clear the earlier " + std::string(prefix) + "NNN.png from " + folder.string() + ": " + ec.message();
     return std::nullopt;
   }
   return removed;

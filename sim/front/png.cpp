@@ -260,4 +260,8 @@ std::optional<Image> readPng(const std::filesystem::path& path, std::string& err
   return std::nullopt;
 }
 
+bool encodePng(AtomicFile& file, int32_t width, int32_t height, const RowSource& rows, std::string& error) {
+  return encodeFile(file, width, height, rows, error);
+}
+
 }  // namespace tapsim

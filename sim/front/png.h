@@ -22,6 +22,8 @@ bool writePng(const std::filesystem::path& path, std::span<const uint32_t> argb,
               int32_t height, std::string& error);
 bool writePng(const std::filesystem::path& path, int32_t width, int32_t height, const RowSource& rows,
               std::string& error);
+// Into a file already made, which the caller commits (or drops).
+bool encodePng(AtomicFile& file, int32_t width, int32_t height, const RowSource& rows, std::string& error);
 // The same into a file already made, which is committed when all went well.
 bool writePng(AtomicFile& file, std::span<const uint32_t> argb, int32_t width, int32_t height,
               std::string& error);

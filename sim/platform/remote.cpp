@@ -14,6 +14,8 @@ constexpr std::array<uint16_t, 5> kTranslatedModels = {22120, 22130, 32030, 3203
 constexpr uint32_t kRemoteNext = 0x10025, kRemotePrevious = 0x10026;
 constexpr int32_t kTranslatedRemoteType = 2;
 constexpr uint64_t kMaxRepeat = 1000000;
+constexpr std::string_view kSeparators = " \t\r\n,";  // \r: a script saved with CRLF line endings
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::optional<RemotePress> parsePress(std::string_view name) {
   using Kind = RemotePress::Kind;
@@ -61,11 +63,12 @@ uint32_t Remote::code(RemotePress press) const {
 
 std::optional<std::vector<RemotePress>> parseKeyScript(std::string_view script, std::string& error) {
   std::vector<RemotePress> presses;
+  if (script.starts_with(kByteOrderMark)) script.remove_prefix(kByteOrderMark.size());
   size_t at = 0;
   while (at < script.size()) {
-    const size_t start = script.find_first_not_of(" \t\n,", at);
+    const size_t start = script.find_first_not_of(kSeparators, at);
     if (start == std::string_view::npos) break;
-    const size_t stop = std::min(script.find_first_of(" \t\n,", start), script.size());
+    const size_t stop = std::min(script.find_first_of(kSeparators, start), script.size());
     std::string_view token = script.substr(start, stop - start);
     at = stop;
     uint64_t repeat = 1;
@@ -81,6 +84,11 @@ std::optional<std::vector<RemotePress>> parseKeyScript(std::string_view script, 
     const auto press = parsePress(token);
     if (!press) {
       error = "unknown key \"" + std::string(token) + "\" (use next, prev, quit or a hexadecimal code such as 0x10045)";
+      return std::nullopt;
+    }
+    if (repeat > kMaxKeyScriptPresses - presses.size()) {
+      error = "more than " + std::to_string(kMaxKeyScriptPresses) +
+              " keys, repeats counted; a key script holds at most that many";
       return std::nullopt;
     }
     presses.insert(presses.end(), repeat, *press);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,7 +25,12 @@ struct Remote {
   uint32_t code(RemotePress press) const;
 };
 
-// "next next prev quit 0x10020 next*5": names, hexadecimal words, repeats.
+// The most presses one script may hold, repeats counted: far more than a
+// run ever needs, and few enough to keep in memory.
+inline constexpr size_t kMaxKeyScriptPresses = 1'000'000;
+
+// "next next prev quit 0x10020 next*5": names, hexadecimal words, repeats;
+// CRLF line endings and a leading byte-order mark are taken as a text editor writes them.
 std::optional<std::vector<RemotePress>> parseKeyScript(std::string_view script, std::string& error);
 // The script that parseKeyScript reads back as these presses: runs as
 // "next*3", lines of at most about 72 characters, ending with a newline.

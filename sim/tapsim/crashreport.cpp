@@ -3,14 +3,18 @@
 #include <cxxabi.h>
 #include <dwarf.h>
 #include <elf.h>
+#include <elfutils/libdwelf.h>
 #include <elfutils/libdwfl.h>
+#include <fcntl.h>
 #include <gelf.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <utility>
 
 namespace tapsim {
 namespace {
@@ -19,6 +23,7 @@ namespace {
 // almost never lands there, since the live stack above it is mapped.
 constexpr uint64_t kOverflowReach = uint64_t{64} * 1024;
 constexpr size_t kMostCallerLines = 16;
+constexpr uint64_t kGuardPage = 4096;  // the smaller page of the two machines
 
 struct Segment {
   uint64_t start, end;
@@ -29,19 +34,25 @@ struct Segment {
 // information, which libdw finds in the file or through .gnu_debuglink beside it.
 class ModuleCode {
  public:
-  bool open(const std::filesystem::path& file, uint64_t base) {
+  // Read from the descriptors held since the start; libdwfl closes the copies it gets.
+  bool open(const ModuleFile& file, uint64_t base) {
     static const Dwfl_Callbacks callbacks = {
         .find_elf = nullptr,
-        .find_debuginfo = dwfl_standard_find_debuginfo,  // also beside the module, by .gnu_debuglink
+        .find_debuginfo = heldDebugFile,
         .section_address = dwfl_offline_section_address,
         .debuginfo_path = nullptr,
     };
     dwfl_.reset(dwfl_begin(&callbacks));
-    if (!dwfl_) return false;
+    if (!dwfl_ || file.fd() < 0) return false;
     dwfl_report_begin(dwfl_.get());
-    module_ = dwfl_report_elf(dwfl_.get(), file.filename().c_str(), file.c_str(), -1, base, false);
+    const std::string name = file.path().filename().string(), path = file.path().string();
+    module_ = dwfl_report_elf(dwfl_.get(), name.c_str(), path.c_str(), dup(file.fd()), base, false);
     dwfl_report_end(dwfl_.get(), nullptr, nullptr);
-    return module_ != nullptr && findSegments();
+    if (module_ == nullptr) return false;
+    void** userdata = nullptr;
+    dwfl_module_info(module_, &userdata, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (userdata != nullptr) *userdata = const_cast<ModuleFile*>(&file);
+    return findSegments();
   }
 
   bool holds(uint64_t address) const { return segmentOf(address, 1) != nullptr; }
@@ -75,6 +86,14 @@ class ModuleCode {
   struct EndDwfl {
     void operator()(Dwfl* dwfl) const { dwfl_end(dwfl); }
   };
+
+  // The debug file held open since the start, else where libdwfl would look.
+  static int heldDebugFile(Dwfl_Module* module, void** userdata, const char* name, Dwarf_Addr base,
+                           const char* file, const char* debuglink, GElf_Word crc, char** debugFileName) {
+    const auto* held = userdata != nullptr ? static_cast<const ModuleFile*>(*userdata) : nullptr;
+    if (held != nullptr && held->debugFd() >= 0) return dup(held->debugFd());
+    return dwfl_standard_find_debuginfo(module, userdata, name, base, file, debuglink, crc, debugFileName);
+  }
 
   static std::string hex(uint64_t value) {
     char text[24];
@@ -227,12 +246,49 @@ std::vector<std::string> callerLines(const ModuleCode& code, std::span<const uin
 
 bool isStackOverflow(const Fault& fault) {
   const bool segv = fault.signal == SIGSEGV || fault.signal == SIGBUS;
+  // The board copies the stack from the first readable page at or above the
+  // stack pointer: a stack that ran out has one, a wild pointer has none.
+  const bool stackAbove = !fault.stack.empty() && fault.stackAt != 0;
+  const uint64_t lowestPage = fault.stackAt & ~(kGuardPage - 1);
+  const bool atGuard = fault.address < lowestPage && lowestPage - fault.address <= kOverflowReach;
   const uint64_t distance = fault.address > fault.sp ? fault.address - fault.sp : fault.sp - fault.address;
-  return segv && fault.sp != 0 && distance <= kOverflowReach;
+  return segv && stackAbove && atGuard && distance <= kOverflowReach;
 }
 
-CrashPlaces locateCrash(const std::filesystem::path& module, uint64_t base, unsigned pointerBytes,
-                        const Fault& fault) {
+ModuleFile::ModuleFile(std::filesystem::path path) : path_(std::move(path)) {
+  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0 || elf_version(EV_CURRENT) == EV_NONE) return;
+  Elf* elf = elf_begin(fd_, ELF_C_READ_MMAP, nullptr);
+  GElf_Word crc = 0;
+  const char* debuglink = elf != nullptr ? dwelf_elf_gnu_debuglink(elf, &crc) : nullptr;
+  // A link that names a path is not one beside the module; only a plain name is looked up here.
+  if (debuglink != nullptr && std::strchr(debuglink, '/') == nullptr)
+    debugFd_ = open((path_.parent_path() / debuglink).c_str(), O_RDONLY | O_CLOEXEC);
+  if (elf != nullptr) elf_end(elf);
+}
+
+ModuleFile::ModuleFile(ModuleFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), debugFd_(std::exchange(other.debugFd_, -1)) {}
+
+ModuleFile& ModuleFile::operator=(ModuleFile&& other) noexcept {
+  if (this != &other) {
+    closeAll();
+    path_ = std::move(other.path_);
+    fd_ = std::exchange(other.fd_, -1);
+    debugFd_ = std::exchange(other.debugFd_, -1);
+  }
+  return *this;
+}
+
+ModuleFile::~ModuleFile() { closeAll(); }
+
+void ModuleFile::closeAll() {
+  if (fd_ >= 0) close(fd_);
+  if (debugFd_ >= 0) close(debugFd_);
+  fd_ = debugFd_ = -1;
+}
+
+CrashPlaces locateCrash(const ModuleFile& module, uint64_t base, unsigned pointerBytes, const Fault& fault) {
   CrashPlaces places;
   ModuleCode code;
   if ((pointerBytes != 4 && pointerBytes != 8) || !code.open(module, base)) return places;

@@ -22,7 +22,9 @@ struct Fault {
   bool stackCut = false;
 };
 
-// A fault on the stack pointer's own neighbourhood.
+// A fault at the stack's guard: just below the lowest readable page of the
+// stack the stack pointer is in, and near that pointer. A bad pointer with a
+// wild stack pointer (no readable stack above it) is no overflow.
 bool isStackOverflow(const Fault& fault);
 
 struct CrashPlaces {
@@ -31,8 +33,30 @@ struct CrashPlaces {
   std::vector<std::string> callers;  // "Outer (x.cpp:12)", "Descend (x.cpp:8), 600 times", outermost last
 };
 
+// The module file as it was when the run started, and the debug file its
+// .gnu_debuglink names beside it, held open: a file put in their place during
+// the run (a rebuild) does not describe the code that crashed.
+class ModuleFile {
+ public:
+  ModuleFile() = default;
+  explicit ModuleFile(std::filesystem::path path);
+  ModuleFile(ModuleFile&& other) noexcept;
+  ModuleFile& operator=(ModuleFile&& other) noexcept;
+  ModuleFile(const ModuleFile&) = delete;
+  ModuleFile& operator=(const ModuleFile&) = delete;
+  ~ModuleFile();
+
+  const std::filesystem::path& path() const { return path_; }
+  int fd() const { return fd_; }            // -1 when it could not be opened
+  int debugFd() const { return debugFd_; }  // -1 without a debug file beside it
+
+ private:
+  void closeAll();
+  std::filesystem::path path_;
+  int fd_ = -1, debugFd_ = -1;
+};
+
 // The module loaded at `base` in a process whose pointers are `pointerBytes` wide.
-CrashPlaces locateCrash(const std::filesystem::path& module, uint64_t base, unsigned pointerBytes,
-                        const Fault& fault);
+CrashPlaces locateCrash(const ModuleFile& module, uint64_t base, unsigned pointerBytes, const Fault& fault);
 
 }  // namespace tapsim

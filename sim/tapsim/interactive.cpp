@@ -17,17 +17,13 @@ std::string remoteName(const Remote& remote) {
 
 }  // namespace
 
-bool saveCapture(Window& window, const std::filesystem::path& folder, size_t number, std::string& error) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+bool saveCapture(Window& window, const std::filesystem::path& file, std::string& error) {
   const Image shown = window.capture();
   if (shown.argb.empty()) {
     error = "cannot read back what the window shows";
     return false;
   }
-  char name[32];
-  std::snprintf(name, sizeof name, "window-%03zu.png", number);
-  return writePng(folder / name, shown.argb, shown.width, shown.height, error);
+  return writePng(file, shown.argb, shown.width, shown.height, error);
 }
 
 std::string windowTitle(const Remote& remote, uint32_t page) {

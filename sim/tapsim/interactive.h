@@ -20,7 +20,7 @@ std::string windowKeysHelp();
 void runInWindow(Session& session, Window& window, const std::optional<std::vector<RemotePress>>& script,
                  const std::function<bool()>& stopRequested);
 
-// Saves what the window shows now as window-NNN.png in the folder.
-bool saveCapture(Window& window, const std::filesystem::path& folder, size_t number, std::string& error);
+// Saves what the window shows now as a PNG file.
+bool saveCapture(Window& window, const std::filesystem::path& file, std::string& error);
 
 }  // namespace tapsim

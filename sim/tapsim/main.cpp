@@ -2,6 +2,7 @@
 // This process is the host: the platform, the screen, the disk and the
 // watchdog; the module runs beside a small board in a process of its own.
 #include <elf.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,7 +24,6 @@
 #include "session.h"
 #include "quarnel_version.h"
 #include "setup.h"
-#include "tracefile.h"
 
 namespace tapsim {
 namespace {
@@ -136,9 +136,16 @@ void serveDebugger(Session& session, const BoardProcess& board, Debugging& debug
   };
 }
 
-// Without its server the waiting board would wait for ever.
-void noticeLostDebugServer(const Session& session, Debugging& debugging, std::string& frontError) {
-  if (debugging.server && session.awaitingDebugger() && debugging.server->ended())
+bool boardEnded(const BoardProcess& board) {
+  pollfd ended{board.exitWatch(), POLLIN, 0};
+  return board.exitWatch() >= 0 && poll(&ended, 1, 0) > 0;
+}
+
+// Without its server the waiting board would wait for ever. A board that
+// ended with it was killed by the debugger, which the session says.
+void noticeLostDebugServer(const Session& session, const BoardProcess& board, Debugging& debugging,
+                           std::string& frontError) {
+  if (debugging.server && session.awaitingDebugger() && debugging.server->ended() && !boardEnded(board))
     frontError = "gdbserver ended before a debugger attached";
 }
 
@@ -170,7 +177,6 @@ void drive(Session& session, Window* window, const FrontOptions& options, const 
 // What was made before the board starts: the checked module, the outputs, the disk.
 struct Prepared {
   Outputs outputs;
-  TraceFile trace;
   std::unique_ptr<RunDisk> disk;
   std::vector<std::string> command;
   std::optional<Debugging> debugging;
@@ -181,12 +187,14 @@ int prepare(FrontOptions& options, Prepared& run) {
   std::string error;
   const auto report = checkModule(options.module, error);
   if (!report) return fail(kRunBadModule, error);
-  for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
-  if (!options.run.tracePath.empty() && !run.trace.open(options.run.tracePath, error)) return fail(kRunUsage, error);
-  run.disk = prepareDisk(options, error);
-  if (!run.disk) return fail(kRunUsage, error);
+  for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
+  for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
+  bool environment = false;
+  run.disk = prepareDisk(options, error, environment);
+  if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
   options.run.receiver.diskRoot = run.disk->root();
+  if (const auto missing = missingBoard(*report)) return fail(kRunEnvironment, *missing);
   run.command = boardCommand(*report, options, error);
   if (run.command.empty()) return fail(kRunBadModule, error);
   run.debugging = prepareDebugging(*report, options, error);
@@ -197,14 +205,13 @@ int prepare(FrontOptions& options, Prepared& run) {
 int conclude(Prepared& run, Session& session, const Receiver& receiver, const std::string& frontError) {
   // An interrupted or failed run leaves no output that looks whole: the
   // trace and the outputs of an earlier run stay as they were.
-  if (requestedStop != 0 || !frontError.empty()) run.outputs.abandon();
+  if (requestedStop != 0 || !frontError.empty() || session.exitCode() == kRunFailed) run.outputs.abandon();
   if (!frontError.empty()) return fail(kRunFailed, frontError);
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
   for (const auto& detail : session.verdictDetails()) std::fprintf(stderr, "tapsim:   %s\n", detail.c_str());
   if (requestedStop != 0) return 128 + requestedStop;
   if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session);
   std::string error;
-  if (!run.trace.commit(error)) return fail(kRunFailed, error);
   if (!run.outputs.finish(error)) return fail(kRunFailed, error);
   if (frontError.empty())
     for (const auto& line : run.outputs.report()) std::printf("%s\n", line.c_str());
@@ -221,13 +228,13 @@ int run(FrontOptions& options) {
   std::unique_ptr<Session> session;
   std::string frontError;
   ReceiverOutput output;
-  output.trace = prepared.trace.file();
+  output.trace = prepared.outputs.trace();
   output.onSync = [&](const Frame& frame, uint32_t page) {
     if (!frontError.empty() || !prepared.outputs.add(frame, frontError) || !window) return;
     window->present(frame);
     window->setTitle(windowTitle(session->remote(), page));
     if (!options.windowCaptures.empty())
-      saveCapture(*window, options.windowCaptures, prepared.outputs.count(), frontError);
+      saveCapture(*window, prepared.outputs.captureFile(prepared.outputs.count()), frontError);
   };
   Receiver receiver(options.run.receiver, output);
   receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
@@ -237,9 +244,10 @@ int run(FrontOptions& options) {
   std::string error;
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
+  ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
   auto board = BoardProcess::start(prepared.command, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
-  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), options.module);
+  session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);
@@ -249,9 +257,13 @@ int run(FrontOptions& options) {
   if (!options.headless && std::getenv("DISPLAY") != nullptr) {
     window = Window::open(windowTitle(fallback, 0), error);
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
+  } else if (!options.headless && !options.windowCaptures.empty()) {
+    std::fprintf(stderr, "tapsim: note: --window-captures has no effect without a display (DISPLAY is not set): "
+                         "no window opens\n");
   }
+  if (!window) prepared.outputs.dropCaptures();
   drive(*session, window.get(), options, [&] {
-    if (debugging != nullptr) noticeLostDebugServer(*session, *debugging, frontError);
+    if (debugging != nullptr) noticeLostDebugServer(*session, *board, *debugging, frontError);
     return requestedStop != 0 || !frontError.empty();
   });
   if (requestedStop != 0) session->stop(std::string("stopped by ") + strsignal(requestedStop));

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +75,19 @@ Debugging:
 A receiver (MIPS) module runs under qemu-mipsel on the mipsel board: the one
 installed with tapsim (libexec/quarnel/mipsel), or in a build tree the receiver
 build's (cmake --preset receiver); TAPSIM_MIPSEL_DIR names another receiver build.
+A fresh disk is made in TMPDIR (/tmp when it is not set).
+
+Exit status:
+  0   the run ended normally
+  1   the front end failed: an output not written, the debugger ended the run
+  2   a bad command line, or an output tapsim refuses to write
+  3   a bad module file
+  4   the keys ran out while the module still waited for one
+  5   the module crashed
+  6   the module hung
+  7   the module ended the process itself (exit)
+  8   the environment failed: TMPDIR, an incomplete installation
+  128+N  stopped by signal N (an interrupt: 130)
 
 Window keys:
 )";
@@ -95,8 +109,18 @@ constexpr std::string_view kFrontOptions[] = {"--keys",      "--snapshots", "--w
 // Longer than any script a person would keep; a bound for whatever file is named.
 constexpr size_t kMaxKeyScriptBytes = 1 << 20;
 
+// O_NONBLOCK: a pipe with no writer would otherwise hold the open for ever.
+int openRegular(const std::filesystem::path& file) {
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || S_ISREG(info.st_mode)) return fd;
+  close(fd);
+  errno = S_ISDIR(info.st_mode) ? EISDIR : 0;
+  return -1;
+}
+
 std::optional<std::string> readBounded(const std::filesystem::path& file, size_t limit, std::string& error) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = openRegular(file);
   std::string text;
   ssize_t got = 0;
   char block[65536];
@@ -104,7 +128,8 @@ std::optional<std::string> readBounded(const std::filesystem::path& file, size_t
   const int reason = errno;
   if (fd >= 0) close(fd);
   if (fd < 0 || got < 0) {
-    error = "cannot read the key script " + file.string() + ": " + std::strerror(reason);
+    error = "cannot read the key script " + file.string() + ": " +
+            (reason == 0 ? std::string("not a regular file") : std::strerror(reason));
     return std::nullopt;
   }
   if (text.size() > limit) {
@@ -120,6 +145,13 @@ std::optional<uint16_t> portNumber(std::string_view value) {
   return static_cast<uint16_t>(*number);
 }
 
+// What a value must be, where a bare "bad value" would leave a person guessing.
+std::string boundOf(std::string_view option) {
+  if (option == "--memory-limit")
+    return " (1 byte to 4095M, since the module's sizes are 32-bit; K, M and G allowed)";
+  return "";
+}
+
 bool takesValue(std::string_view arg) {
   for (const std::string_view known : kFrontOptions)
     if (known == arg) return true;
@@ -128,6 +160,7 @@ bool takesValue(std::string_view arg) {
 
 bool takeValue(std::string_view arg, std::string_view value, FrontOptions& options, std::string& error) {
   if (arg == "--keys") {
+    options.keysFile = value.starts_with('@') ? std::filesystem::path(value.substr(1)) : std::filesystem::path();
     options.keys = keysOption(value, error);
     return options.keys.has_value();
   }
@@ -149,7 +182,7 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
   } else if (arg == "--disk") {
     options.disk = value;
   } else if (!setRunOption(arg, value, options.run)) {
-    error = "bad value for " + std::string(arg) + ": " + std::string(value);
+    error = "bad value for " + std::string(arg) + ": " + std::string(value) + boundOf(arg);
     return false;
   }
   return true;

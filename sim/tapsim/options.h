@@ -14,6 +14,7 @@ namespace tapsim {
 struct FrontOptions {
   std::filesystem::path module;
   std::optional<std::vector<RemotePress>> keys;  // absent: the person at the window presses them
+  std::filesystem::path keysFile;                // --keys @FILE: an input no output may replace
   std::filesystem::path snapshots, contactSheet, checksums, disk;
   std::filesystem::path windowCaptures;  // what the window showed, read back, one PNG per screen
   std::filesystem::path record;          // every key pressed, as a key script

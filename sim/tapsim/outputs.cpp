@@ -28,62 +28,83 @@ Outputs::Outputs(const FrontOptions& options)
 
 namespace {
 
-bool makeFolder(const std::filesystem::path& folder, std::string& error) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) error = "cannot make " + folder.string() + ": " + ec.message();
-  return !ec;
+std::optional<AtomicFile> startFile(const std::filesystem::path& target, std::string& error) {
+  return target.empty() ? std::nullopt : AtomicFile::create(target, error);
 }
 
-// Earlier screens would pass for this run's; they go before it starts.
-bool clearSnapshots(const std::filesystem::path& folder, std::string& error) {
-  const auto removed = removeSnapshots(folder, error);
-  if (!removed) return false;
-  if (*removed > 0) {
-    std::printf("snapshots: removed %zu screen-NNN.png of an earlier run from %s\n", *removed, folder.c_str());
-    std::fflush(stdout);  // before the receiver's own output
-  }
-  return true;
+std::string linksNote(std::string_view option, const AtomicFile& file) {
+  if (file.replacesLink())
+    return std::string(option) + " " + file.target().string() +
+           " is a symbolic link; the new file replaces the link, and what it led to keeps the earlier contents";
+  const unsigned others = file.otherNames();
+  return std::string(option) + " " + file.target().string() + " has " + std::to_string(others) + " other name" +
+         (others == 1 ? "" : "s") + " (hard links); the new file takes only this name, the " +
+         (others == 1 ? "other keeps" : "others keep") + " the earlier contents";
+}
+
+// "2nd", "4th", "32nd": the strides a contact sheet takes.
+std::string ordinal(size_t n) {
+  const size_t lastTwo = n % 100, last = n % 10;
+  const char* suffix = lastTwo >= 11 && lastTwo <= 13 ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+  return std::to_string(n) + suffix;
 }
 
 }  // namespace
 
+bool Outputs::claim(std::string& error) {
+  const OutputPaths paths = outputPaths(options_);
+  for (const auto& [role, path] : {std::pair{"--snapshots", &paths.snapshots},
+                                   std::pair{"--window-captures", &paths.windowCaptures},
+                                   std::pair{"--contact-sheet", &paths.contactSheet},
+                                   std::pair{"--checksums", &paths.checksums}, std::pair{"--trace", &paths.trace},
+                                   std::pair{"--record", &paths.record}}) {
+    if (path->empty()) continue;
+    auto lock = OutputLock::take(role, *path, error);
+    if (!lock) return false;
+    locks_.push_back(std::move(*lock));
+  }
+  return true;
+}
+
+bool Outputs::startFiles(std::string& error) {
+  if (!options_.snapshots.empty() &&
+      !(snapshotFolder_ = StagedFolder::create(options_.snapshots, kSnapshotPrefix, error)))
+    return false;
+  if (!options_.windowCaptures.empty() &&
+      !(captureFolder_ = StagedFolder::create(options_.windowCaptures, kWindowCapturePrefix, error)))
+    return false;
+  for (const auto& [target, file] : {std::pair{&options_.checksums, &checksums_}, std::pair{&options_.record, &record_},
+                               std::pair{&options_.contactSheet, &sheetFile_}}) {
+    *file = startFile(*target, error);
+    if (!target->empty() && !*file) return false;
+  }
+  if (!options_.run.tracePath.empty() && !trace_.open(options_.run.tracePath, error)) return false;
+  for (const auto& [option, file] : {std::pair{"--checksums", &checksums_}, std::pair{"--record", &record_},
+                                     std::pair{"--contact-sheet", &sheetFile_}})
+    if (*file && ((*file)->otherNames() > 0 || (*file)->replacesLink())) notes_.push_back(linksNote(option, **file));
+  return true;
+}
+
 bool Outputs::open(std::string& error) {
-  if (auto refused = refusedOutput(outputPaths(options_), options_.module, options_.disk)) {
+  if (auto refused = refusedOutput(outputPaths(options_), options_.module, options_.disk, options_.keysFile)) {
     error = *refused;
     return false;
   }
-  if (!options_.snapshots.empty() &&
-      (!makeFolder(options_.snapshots, error) || !clearSnapshots(options_.snapshots, error)))
-    return false;
-  if (!options_.checksums.empty() && !checksums_) {
-    checksums_ = AtomicFile::create(options_.checksums, error);
-    if (!checksums_) return false;
-  }
-  if (!options_.record.empty() && !record_) {
-    record_ = AtomicFile::create(options_.record, error);
-    if (!record_) return false;
-  }
-  std::error_code ec;
-  const auto sheetFolder = std::filesystem::absolute(options_.contactSheet, ec).parent_path();
-  if (!options_.contactSheet.empty() && !std::filesystem::is_directory(sheetFolder, ec)) {
-    error = "cannot write " + options_.contactSheet.string() + ": no folder " + sheetFolder.string();
-    return false;
-  }
-  return true;
+  return claim(error) && startFiles(error);
+}
+
+std::filesystem::path Outputs::captureFile(size_t number) const {
+  return captureFolder_ ? captureFolder_->file(number) : std::filesystem::path();
 }
 
 bool Outputs::add(const Frame& frame, std::string& error) {
   if (failed_) return false;
   ++count_;
   failed_ = true;  // until this screen is out everywhere
-  if (!options_.snapshots.empty()) {
-    if (count_ == 1 && !makeFolder(options_.snapshots, error)) return false;
-    char name[32];
-    std::snprintf(name, sizeof name, "screen-%03zu.png", count_);
+  if (snapshotFolder_) {
     // The file is made here, so a name that cannot be written stops the run at
     // once; the encoding goes on beside the run.
-    auto file = AtomicFile::create(options_.snapshots / name, error);
+    auto file = AtomicFile::create(snapshotFolder_->file(count_), error);
     if (!file) return false;
     if (error = snapshots_.failure(); !error.empty()) return false;
     snapshots_.add(std::move(*file), frame);
@@ -92,45 +113,64 @@ bool Outputs::add(const Frame& frame, std::string& error) {
     error = checksums_->error();
     return false;
   }
-  if (!options_.contactSheet.empty()) sheet_.add(frame);
+  if (sheetFile_) sheet_.add(frame);
   failed_ = false;
   return true;
 }
 
-bool Outputs::finish(std::string& error) {
-  if (const std::string failure = snapshots_.finish(); !failure.empty() && !failed_) {
-    failed_ = true;
-    checksums_.reset();
-    error = failure;
-    return false;
-  }
-  if (failed_) {
-    checksums_.reset();  // this run's checksums would be partial: the earlier file stays
-    record_.reset();
-    return true;  // the failure was reported when it happened
-  }
-  if (checksums_ && !checksums_->commit(error)) return false;
-  if (record_ && !(record_->write(formatKeyScript(presses_)) && record_->commit(error))) {
+// Every file of the set whole and closed, before any of them is put in place.
+bool Outputs::closeFiles(std::string& error) {
+  if (error = snapshots_.finish(); !error.empty()) return false;
+  if (checksums_ && !checksums_->close(error)) return false;
+  if (record_ && !(record_->write(formatKeyScript(presses_)) && record_->close(error))) {
     if (error.empty()) error = record_->error();
     return false;
   }
-  if (options_.contactSheet.empty() || sheet_.frameCount() == 0) return true;
-  return sheet_.write(options_.contactSheet, error);
+  if (sheetFile_ && sheet_.frameCount() == 0) sheetFile_.reset();  // the earlier sheet stays; the report says so
+  if (sheetFile_ && !(sheet_.write(*sheetFile_, error) && sheetFile_->close(error))) return false;
+  return trace_.close(error);
+}
+
+bool Outputs::placeAll(std::string& error) {
+  if (snapshotFolder_) {
+    const auto removed = snapshotFolder_->place(error);
+    if (!removed) return false;
+    earlierScreens_ = *removed;
+  }
+  if (captureFolder_ && !captureFolder_->place(error)) return false;
+  for (auto* file : {&checksums_, &record_, &sheetFile_})
+    if (*file && !(*file)->commit(error)) return false;
+  return trace_.place(error);
+}
+
+bool Outputs::finish(std::string& error) {
+  if (failed_) return true;  // the failure was reported when it happened; nothing is put in place
+  failed_ = !(closeFiles(error) && placeAll(error));
+  return !failed_;
 }
 
 std::vector<std::string> Outputs::report() const {
   const std::string noScreen = "no screen was synced";
   std::vector<std::string> lines;
+  const std::string earlier = earlierScreens_ == 0 ? ""
+                              : " (removed " + std::to_string(earlierScreens_) +
+                                    " screen-NNN.png of an earlier run)";
   if (!options_.snapshots.empty())
-    lines.push_back(count_ > 0 ? "snapshots: " + std::to_string(count_) + " PNGs in " + options_.snapshots.string()
+    lines.push_back(count_ > 0 ? "snapshots: " + std::to_string(count_) + (count_ == 1 ? " PNG in " : " PNGs in ") +
+                                     options_.snapshots.string() +
+                                     earlier
                                : "snapshots: none, " + noScreen + "; " + options_.snapshots.string() +
-                                     " holds no screen-NNN.png");
+                                     " holds no screen-NNN.png" + earlier);
   if (!options_.contactSheet.empty()) {
     std::error_code ec;
-    const bool earlier = std::filesystem::exists(options_.contactSheet, ec);
-    lines.push_back(count_ > 0 ? "contact sheet: " + options_.contactSheet.string()
-                    : earlier  ? "contact sheet: none written, " + noScreen + "; " + options_.contactSheet.string() +
-                                    " is an earlier run's"
+    const bool before = std::filesystem::exists(options_.contactSheet, ec);
+    const std::string some = sheet_.stride() == 1 ? ""
+                             : " (every " + ordinal(sheet_.stride()) + " of " + std::to_string(count_) +
+                                   " screens: a sheet holds at most " +
+                                   std::to_string(ContactSheet::kMostThumbnails) + ")";
+    lines.push_back(count_ > 0 ? "contact sheet: " + options_.contactSheet.string() + some
+                    : before   ? "contact sheet: none written, " + noScreen + "; " + options_.contactSheet.string() +
+                                   " is an earlier run's"
                                : "contact sheet: none written, " + noScreen);
   }
   if (!options_.record.empty())

@@ -53,7 +53,7 @@ const char* exitName(uint32_t how) {
 }  // namespace
 
 Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
-                 std::filesystem::path module)
+                 ModuleFile module)
     : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {}
 
 Remote Session::remote() const {
@@ -444,6 +444,9 @@ void Session::finish(int status) {
   drain();  // what the board said before it ended
   if (over_) return;
   if (!killedFor_.empty()) return end(killedCode_, killedFor_ + stuckPlace(), killedCode_ != kRunFailed);
+  // gdb's kill: gdbserver sends SIGKILL, qemu's stub exits with 0; neither leaves the board a word.
+  const bool killedUnseen = WIFSIGNALED(status) ? WTERMSIG(status) == SIGKILL && !crash_ : WEXITSTATUS(status) == 0;
+  if (limits_.debugger && killedUnseen && !moduleResult) return end(kRunFailed, "the debugger ended the run", false);
   if (WIFSIGNALED(status)) return end(kRunCrashed, crashLine(WTERMSIG(status)), true);
   const int code = WEXITSTATUS(status);
   if (code == WIRE_BOARD_LOAD_FAILED && !loadFailure_.empty()) return end(kRunBadModule, loadFailure_, false);

@@ -20,8 +20,9 @@
 namespace tapsim {
 
 // Exit codes a run ends with; the module's own ending has one of its own.
+// tapsim --help lists them (options.cpp), and so DEVELOPERS.md.
 enum RunExit { kRunOk = 0, kRunFailed = 1, kRunUsage = 2, kRunBadModule = 3, kRunStalled = 4,
-               kRunCrashed = 5, kRunHung = 6, kRunModuleExited = 7 };
+               kRunCrashed = 5, kRunHung = 6, kRunModuleExited = 7, kRunEnvironment = 8 };
 
 struct SessionLimits {
   std::chrono::milliseconds idleLimit{2000};  // once the keys ran out
@@ -35,9 +36,10 @@ struct SessionLimits {
 
 class Session {
  public:
-  // `module`: the module's file, for the functions and lines a crash report names.
+  // `module`: the module's file, opened before the board loads it, for the
+  // functions and lines a crash report names.
   Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
-          std::filesystem::path module);
+          ModuleFile module);
 
   void press(RemotePress press) {
     keys_.push_back(press);
@@ -100,7 +102,7 @@ class Session {
   BoardProcess& board_;
   Remote fallback_;
   SessionLimits limits_;
-  std::filesystem::path module_;
+  ModuleFile module_;
   unsigned pointerBytes_ = 0;
   std::optional<uint64_t> moduleBase_;
   std::deque<RemotePress> keys_;

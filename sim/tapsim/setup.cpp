@@ -22,9 +22,11 @@ std::filesystem::path ownDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
 }
 
-// Where the boards are: an installed tapsim finds them in its own installation
-// (QUARNEL_BOARDS_FROM_BIN, e.g. ../libexec/quarnel), wherever that was unpacked;
-// one in the build tree has the PC board beside it and the receiver build's.
+// Where the boards are: a tapsim in its build folder has the PC board beside
+// it and the receiver build's; any other is an installed one
+// (QUARNEL_BOARDS_FROM_BIN, e.g. ../libexec/quarnel), wherever that was
+// unpacked, and looks nowhere else, so that a part missing from it is named
+// rather than taken from a build tree that happens to be on this machine.
 struct Boards {
   std::filesystem::path pc, mipsel;
   bool installed = false;
@@ -32,11 +34,11 @@ struct Boards {
 
 Boards boards() {
   const auto own = ownDirectory();
-  const auto installed = (own / QUARNEL_BOARDS_FROM_BIN).lexically_normal();
   std::error_code ec;
-  if (std::filesystem::is_regular_file(installed / "tapsim-board", ec))
-    return {installed / "tapsim-board", installed / "mipsel", true};
-  return {own / "tapsim-board", QUARNEL_MIPSEL_DIR, false};
+  if (std::filesystem::equivalent(own, QUARNEL_TAPSIM_BUILD_DIR, ec))
+    return {own / "tapsim-board", QUARNEL_MIPSEL_DIR, false};
+  const auto installed = (own / QUARNEL_BOARDS_FROM_BIN).lexically_normal();
+  return {installed / "tapsim-board", installed / "mipsel", true};
 }
 
 class NamedDisk : public RunDisk {
@@ -60,13 +62,6 @@ class FreshDisk : public RunDisk {
  private:
   DiskFolder folder_;
 };
-
-bool writeDefaultDatabase(const std::filesystem::path& root, std::string& error) {
-  const auto file = root / "ProgramFiles" / "Settings" / kDatabaseName;
-  if (fwdat::writeFile(file, fwdat::defaultModels())) return true;
-  error = "cannot write " + file.string();
-  return false;
-}
 
 // The mipsel board and its sysroot; TAPSIM_MIPSEL_DIR names another receiver build.
 std::filesystem::path mipselDirectory() {
@@ -151,19 +146,8 @@ bool shadowedBySysroot(const std::filesystem::path& sysroot, const std::filesyst
 
 std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const FrontOptions& options,
                                    std::string& error) {
-  const auto dir = mipselDirectory();
   const auto board = mipselBoard(), sysroot = mipselSysroot();
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(board, ec) ||
-      !std::filesystem::exists(sysroot / "tapapi/TMS/libtap.so", ec)) {
-    error = missingMipselBoard(dir);
-    return {};
-  }
   const auto qemu = findProgram("qemu-mipsel");
-  if (qemu.empty()) {
-    error = "qemu-mipsel is not installed; a MIPS module needs it (Debian package qemu-user)";
-    return {};
-  }
   if (!callsAllProvided(module, sysroot, error)) return {};
   if (shadowedBySysroot(sysroot, std::filesystem::absolute(options.module), error)) return {};
   // The receiver's processor: MIPS32 release 1 without an FPU. The PC's
@@ -178,7 +162,33 @@ std::vector<std::string> mipsBoard(const tapelf::ModuleReport& module, const Fro
 
 }  // namespace
 
-std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error) {
+namespace {
+
+// Where a fresh disk goes, as fs::temp_directory_path would pick it, but
+// with the variable named when it is what stands in the way.
+std::optional<std::filesystem::path> freshDiskParent(std::string& error) {
+  const char* named = std::getenv("TMPDIR");
+  if (named == nullptr) return std::filesystem::path("/tmp");
+  if (*named == '\0') {
+    error = "TMPDIR is set but empty; set it to a folder for the run's fresh disk, or unset it for /tmp";
+    return std::nullopt;
+  }
+  std::error_code ec;
+  const auto type = std::filesystem::status(named, ec).type();
+  if (type != std::filesystem::file_type::directory) {
+    const std::string why = type == std::filesystem::file_type::not_found ? "it does not exist"
+                            : ec                                          ? ec.message()
+                                                                          : "it is a file";
+    error = std::string("TMPDIR=") + named + " is not a folder (" + why + "); the run's fresh disk is made there";
+    return std::nullopt;
+  }
+  return std::filesystem::path(named);
+}
+
+}  // namespace
+
+std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error, bool& environment) {
+  environment = false;
   if (!options.disk.empty()) {
     std::error_code ec;
     if (!std::filesystem::is_directory(options.disk, ec)) {
@@ -187,13 +197,21 @@ std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& e
     }
     return std::make_unique<NamedDisk>(std::filesystem::absolute(options.disk));
   }
+  environment = true;
+  const auto parent = freshDiskParent(error);
+  if (!parent) return nullptr;
+  const std::string where = std::getenv("TMPDIR") != nullptr ? "TMPDIR=" + parent->string() : parent->string();
   try {
     DiskFolder::removeAbandoned();
     auto disk = std::make_unique<FreshDisk>(DiskFolder::createDefault(options.keepDisk), options.keepDisk);
-    if (!writeDefaultDatabase(disk->root(), error)) return nullptr;
+    const auto database = disk->root() / "ProgramFiles" / "Settings" / kDatabaseName;
+    if (!fwdat::writeFile(database, fwdat::defaultModels(), error, true)) {
+      error = "cannot make a fresh disk in " + where + ": " + error;
+      return nullptr;
+    }
     return disk;
   } catch (const std::filesystem::filesystem_error& e) {
-    error = std::string("cannot make a fresh disk: ") + e.what();
+    error = "cannot make a fresh disk in " + where + ": " + e.code().message();
     return nullptr;
   }
 }
@@ -233,6 +251,20 @@ DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& 
   std::error_code ec;
   if (std::filesystem::is_directory(QUARNEL_SOURCE_DIR, ec)) target.sources = QUARNEL_SOURCE_DIR;
   return target;
+}
+
+std::optional<std::string> missingBoard(const tapelf::ModuleReport& module) {
+  std::error_code ec;
+  if (module.machine == EM_X86_64 && !std::filesystem::is_regular_file(boards().pc, ec))
+    return "no PC board at " + boards().pc.string() +
+           (boards().installed ? " (this installation is incomplete; reinstall it)" : " (build the target tapsim-board)");
+  if (module.machine != EM_MIPS) return std::nullopt;
+  if (!std::filesystem::is_regular_file(mipselBoard(), ec) ||
+      !std::filesystem::exists(mipselSysroot() / "tapapi/TMS/libtap.so", ec))
+    return missingMipselBoard(mipselDirectory());
+  if (findProgram("qemu-mipsel").empty())
+    return "qemu-mipsel is not installed; a MIPS module needs it (Debian package qemu-user)";
+  return std::nullopt;
 }
 
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

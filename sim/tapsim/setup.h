@@ -1,6 +1,7 @@
 #pragma once
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ class RunDisk {
   virtual const std::filesystem::path& root() const = 0;
   virtual bool kept() const = 0;
 };
-std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error);
+// Nothing, and error set, when it cannot be had; `environment` then tells that
+// the fault is the machine's (TMPDIR), not the command line's.
+std::unique_ptr<RunDisk> prepareDisk(const FrontOptions& options, std::string& error, bool& environment);
 
 // The remote type the disk's firmware database gives this model (1 when it
 // says nothing), read through the confined disk as the module would read it.
@@ -29,6 +32,9 @@ std::filesystem::path findProgram(std::string_view name);
 
 // What --gdb attaches to for this module.
 DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& options);
+
+// What this machine lacks to run the module: its board, or qemu.
+std::optional<std::string> missingBoard(const tapelf::ModuleReport& module);
 
 // How to start the board for this module: natively, or under qemu for MIPS.
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

@@ -31,7 +31,7 @@ bool TraceFile::open(const std::filesystem::path& target, std::string& error) {
   return true;
 }
 
-bool TraceFile::commit(std::string& error) {
+bool TraceFile::close(std::string& error) {
   if (stream_ == nullptr) return true;
   std::fclose(stream_);
   stream_ = nullptr;
@@ -40,9 +40,11 @@ bool TraceFile::commit(std::string& error) {
     file_->discard();
     return false;
   }
-  if (file_->commit(error)) return true;
+  if (file_->close(error)) return true;
   error = "the trace is incomplete: " + error;
   return false;
 }
+
+bool TraceFile::place(std::string& error) { return !file_ || file_->commit(error); }
 
 }  // namespace tapsim

@@ -19,8 +19,10 @@ class TraceFile {
 
   bool open(const std::filesystem::path& target, std::string& error);
   std::FILE* file() const { return stream_; }
-  // Checks every write and puts the file in place; true without a trace.
-  bool commit(std::string& error);
+  // Checks every write and closes the file; true without a trace.
+  bool close(std::string& error);
+  // Puts the closed file in place; true without a trace.
+  bool place(std::string& error);
 
  private:
   std::optional<AtomicFile> file_;

@@ -164,6 +164,17 @@ TEST(ContactSheet, HundredsOfFramesMakeOneFile) {
   EXPECT_TRUE(stripShows(sheet, *image, 149, "150"));
 }
 
+TEST(ContactSheet, ALongRunKeepsEveryStrideThFrameWithinTheBound) {
+  ContactSheet sheet(kFrameWidth, kFrameHeight, 4);
+  for (uint32_t i = 0; i < 10; ++i) ASSERT_TRUE(sheet.add(noiseFrame(i)));
+  EXPECT_EQ(sheet.framesSeen(), 10u);
+  EXPECT_EQ(sheet.stride(), 4u);
+  ASSERT_EQ(sheet.frameCount(), 3u);
+  const Image image = sheet.render();
+  for (const auto& [index, label] : {std::pair{0, "1"}, std::pair{1, "5"}, std::pair{2, "9"}})
+    EXPECT_TRUE(stripShows(sheet, image, size_t(index), label)) << "thumbnail " << index;
+}
+
 TEST(ContactSheet, SheetWithoutFramesIsNotWritten) {
   TempDir dir;
   std::string error;

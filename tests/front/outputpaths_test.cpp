@@ -117,7 +117,7 @@ TEST(RemoveSnapshots, TakesOnlyFilesWithScreenNamesAndSaysHowMany) {
     std::ofstream(shots / name) << name;
   fs::create_symlink(dir / "outside.png", shots / "screen-003.png");
   std::string error;
-  EXPECT_EQ(removeSnapshots(shots, error), std::optional<size_t>(3)) << error;
+  EXPECT_EQ(removeNumbered(shots, kSnapshotPrefix, error), std::optional<size_t>(3)) << error;
   std::set<std::string> left;
   for (const auto& entry : fs::directory_iterator(shots)) left.insert(entry.path().filename().string());
   EXPECT_EQ(left, (std::set<std::string>{"screen-002.png", "screen-01.png", "screen-001.png.bak", "Screen-001.png",

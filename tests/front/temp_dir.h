@@ -1,6 +1,8 @@
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <string>
@@ -10,12 +12,12 @@ namespace tapsim {
 // A folder of its own for each test, removed afterwards.
 class TempDir {
  public:
+  // Not named after the test: a parameterised test's name holds '/', which
+  // would make a folder inside a folder and leave the outer one behind.
   TempDir() {
-    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("front-" + std::to_string(getpid()) + "-" + test->test_suite_name() + "-" + test->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    std::string name = (std::filesystem::temp_directory_path() / "front-XXXXXX").string();
+    if (mkdtemp(name.data()) == nullptr) throw std::filesystem::filesystem_error("mkdtemp", name, {errno, std::generic_category()});
+    path_ = name;
   }
   ~TempDir() {
     std::error_code ignored;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,6 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUse{"ShowDirectory", "show /", 1},
                     BadUse{"CreateInMissingDirectory", "create /nonexistent/x.dat", 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FwdatTool, ShowOfAPipeIsRefusedAtOnce) {
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+  const ToolRun r = run("show " + path("pipe"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("pipe: is not a regular file"), std::string::npos) << r.err;
+}
 
 // fwdat with one resource limited, as a nearly full file system (file size)
 // or a small machine (address space) would limit it. Sanitizers reserve

@@ -40,5 +40,10 @@ said=$("$usr/bin/tapsim" --headless --keys quit "$usr/share/quarnel/receiver/Qua
 [[ $said == *"no mipsel board in $usr/libexec/quarnel/mipsel "* ]] ||
   fail "without its receiver part the packaged tapsim does not name its own folder: $said"
 
+mv "$usr/libexec/quarnel/tapsim-board" "$work/board-moved"
+said=$("$usr/bin/tapsim" --headless --keys quit "$usr/share/quarnel/pc/Quarnel.tap" 2>&1)
+[[ $? == 8 && $said == *"no PC board at $usr/libexec/quarnel/tapsim-board "* ]] ||
+  fail "without its PC board the packaged tapsim does not name its own folder: $said"
+
 [[ $failed == 0 ]] && echo "$(basename "${debs[0]}"): $(stat -c %s "${debs[0]}") bytes, Depends: $depends; both builds show the reviewed screens"
 exit $failed

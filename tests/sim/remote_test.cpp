@@ -46,6 +46,13 @@ TEST(KeyScript, NamesCodesAndRepeatsBecomePressesInOrder) {
   EXPECT_EQ(*presses, expected);
 }
 
+TEST(KeyScript, AScriptAnEditorSavedWithCrlfAndAByteOrderMarkReadsAsWritten) {
+  std::string error;
+  const auto presses = parseKeyScript("\xEF\xBB\xBFnext*2\r\nprev\r\nquit\r\n", error);
+  ASSERT_TRUE(presses) << error;
+  EXPECT_EQ(*presses, (std::vector<RemotePress>{{Kind::Next}, {Kind::Next}, {Kind::Previous}, {Kind::Quit}}));
+}
+
 TEST(KeyScript, EmptyScriptHasNoPresses) {
   std::string error;
   EXPECT_TRUE(parseKeyScript("  ", error)->empty());
@@ -61,7 +68,7 @@ TEST_P(BadKeyScript, IsRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, BadKeyScript,
                          ::testing::Values("nxt", "0x", "0xZZ", "next*0", "next*x", "next*99999999999",
-                                           "0x100000000", "10045"));
+                                           "0x100000000", "10045", "next*1000000 quit"));
 
 struct RecordedKeys {
   const char* name;

@@ -26,11 +26,12 @@ inline std::string slurp(const std::filesystem::path& path) {
 
 class ToolScratch {
  public:
+  // mkdtemp rather than the test's name, whose '/' (a parameterised test's)
+  // would nest the folder in one that is never removed.
   explicit ToolScratch(std::filesystem::path tool) : tool_(std::move(tool)) {
-    dir_ = std::filesystem::temp_directory_path() /
-           (tool_.filename().string() + "-test-" + std::to_string(::getpid()) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
+    std::string name = (std::filesystem::temp_directory_path() / (tool_.filename().string() + "-test-XXXXXX")).string();
+    if (mkdtemp(name.data()) == nullptr) ADD_FAILURE() << "cannot make " << name;
+    dir_ = name;
   }
   ~ToolScratch() {
     std::error_code ignored;

@@ -77,6 +77,8 @@ const CrashCase kCrashes[] = {
     {"aborts", "quit", "aborts.cpp", R"(SIGABRT \(Aborted\): it called abort\(\) in)", {{"GiveUp"}, {"TAP_Main"}}},
     {"overflows", "quit", "overflows.cpp", R"(SIGSEGV \(Segmentation fault\) at address 0x[0-9a-f]+, a stack overflow, in)",
      {{"Descend"}, {"Descend", "", true}}},
+    // Near the stack pointer, yet not at the stack's guard: no overflow.
+    {"wild_stack", "quit", "wild_stack.cpp", kBadPointer, {{"TAP_Main"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Modules, CrashReport, testing::ValuesIn(kCrashes),

@@ -5,9 +5,11 @@
 # main function in its source, and once the debugger lets go the run ends as
 # it would without one. The debugger holds the module at the breakpoint for
 # longer than the watchdog and the idle limit allow, which --gdb must not count.
-# usage: gdb-session.sh TAPSIM MODULE
+# With "kill", the debugger kills the module at the breakpoint instead, and
+# tapsim must say that the debugger ended the run.
+# usage: gdb-session.sh TAPSIM MODULE [kill]
 set -uo pipefail
-tapsim=$1 module=$2
+tapsim=$1 module=$2 ending=${3:-continue}
 command -v gdb-multiarch >/dev/null || { echo "gdb-multiarch is not installed (scripts/install-deps installs it)"; exit 1; }
 work=$(mktemp -d)
 tapsim_pid=
@@ -26,6 +28,19 @@ done
 [[ -n $attach ]] || { cat "$work/out.txt" "$work/err.txt"; echo "tapsim printed no gdb-multiarch command"; exit 1; }
 echo "tapsim said: $attach"
 
+failed=0
+expect() {  # expect WHAT PATTERN FILE
+  grep -qE -- "$2" "$3" || { echo "FAILED: $1"; failed=1; }
+}
+if [[ $ending == kill ]]; then
+  eval "timeout 300 $attach -batch -ex 'break TAP_EventHandler' -ex continue -ex kill" >"$work/gdb.txt" 2>&1
+  wait $tapsim_pid
+  code=$? tapsim_pid=
+  cat "$work/gdb.txt" "$work/out.txt" "$work/err.txt"
+  expect "tapsim says the debugger ended the run" '^tapsim: the debugger ended the run$' "$work/err.txt"
+  [[ $code == 1 ]] || { echo "FAILED: tapsim exits with $code, not 1"; failed=1; }
+  exit $failed
+fi
 eval "timeout 300 $attach -batch -ex 'break TAP_EventHandler' -ex continue -ex 'print/x param1' -ex bt \
   -ex 'shell sleep 2' -ex delete -ex continue" >"$work/gdb.txt" 2>&1
 cat "$work/gdb.txt"
@@ -33,11 +48,6 @@ wait $tapsim_pid
 code=$?
 tapsim_pid=
 cat "$work/out.txt" "$work/err.txt"
-
-failed=0
-expect() {  # expect WHAT PATTERN FILE
-  grep -qE -- "$2" "$3" || { echo "FAILED: $1"; failed=1; }
-}
 expect "the breakpoint in the module's handler is hit" '^Breakpoint 1(\.1)?, TAP_EventHandler \(' "$work/gdb.txt"
 expect "the handler's source line is shown" '^[0-9]+[[:space:]]+[^[:space:]]' <(grep -E -A1 '^Breakpoint 1(\.1)?, ' "$work/gdb.txt" | tail -n1 | grep -v 'No such file')
 expect "param1 is the first key, next" '^\$1 = 0x10045$' "$work/gdb.txt"

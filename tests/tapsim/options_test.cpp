@@ -1,6 +1,8 @@
 // tapsim's command line: help, and one clear line with exit 2 for what it cannot take.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "process.h"
@@ -25,6 +27,11 @@ TEST(Help, ExitsZeroAndListsTheWindowKeys) {
                              "--model", "--channel", "--disk", "--pts", "--fail-alloc", "--idle-timeout", "--watchdog",
                              "--record", "--gdb"})
     EXPECT_TRUE(contains(outcome.out, option)) << option;
+  // Every exit code, as the manual page shows them too.
+  const size_t codes = outcome.out.find("Exit status:");
+  ASSERT_NE(codes, std::string::npos);
+  for (int code = 0; code <= 8; ++code)
+    EXPECT_TRUE(contains(outcome.out.substr(codes), "\n  " + std::to_string(code) + "   ")) << "exit code " << code;
 }
 
 struct BadCommand {
@@ -82,7 +89,8 @@ const BadCommand kBadCommands[] = {
     {"terminal_list_ending_in_a_comma", {"--pts", "0,"}, "--pts"},
     {"terminal_list_starting_with_a_comma", {"--pts", ",0"}, "--pts"},
     {"memory_limit_zero", {"--memory-limit", "0"}, "--memory-limit"},
-    {"memory_limit_beyond_32_bits", {"--memory-limit", "5G"}, "--memory-limit"},
+    {"memory_limit_beyond_32_bits", {"--memory-limit", "4G"}, "to 4095M"},
+    {"keys_beyond_the_bound", {"--keys", "next*1000000 quit"}, "more than 1000000 keys"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, BadCommandLine, testing::ValuesIn(kBadCommands),
@@ -181,6 +189,7 @@ struct AcceptedCommand {
   std::string name;
   std::vector<std::string> args;  // before the module
   std::string out, err;           // what each must mention; empty err: stderr stays empty
+  bool headless = true;           // else there is no display all the same
 };
 
 void PrintTo(const AcceptedCommand& c, std::ostream* out) { *out << c.name; }
@@ -189,7 +198,8 @@ class AcceptedCommandLine : public testing::TestWithParam<AcceptedCommand> {};
 
 TEST_P(AcceptedCommandLine, RunsAndSaysWhatItDid) {
   Sandbox sandbox;
-  std::vector<std::string> args{"--headless", "--keys", "next quit"};
+  std::vector<std::string> args{"--keys", "next quit"};
+  if (GetParam().headless) args.push_back("--headless");
   for (const auto& arg : GetParam().args) args.push_back(arg == "WORK" ? (sandbox / "captures").string() : arg);
   args.push_back(QUARNEL_MODULE);
   const Outcome outcome = runTapsim(sandbox, args);
@@ -206,6 +216,8 @@ const AcceptedCommand kAcceptedCommands[] = {
     {"injection_that_never_fired", {"--fail-alloc", "2"}, "--fail-alloc 2 never fired", ""},
     {"window_captures_without_a_window", {"--window-captures", "WORK"}, "module result: 0",
      "--window-captures has no effect with --headless"},
+    {"window_captures_without_a_display", {"--window-captures", "WORK"}, "module result: 0",
+     "--window-captures has no effect without a display", false},
     {"memory_limit_too_small_for_the_database", {"--memory-limit", "1K"}, "over the memory limit of 1024 bytes", ""},
     {"memory_limit_exactly_what_the_database_takes", {"--memory-limit", "2108"}, "1 block still allocated (2108 bytes)",
      ""},
@@ -244,6 +256,48 @@ TEST(TraceOption, UnwritableTraceFileGivesOneLineAndExitTwo) {
   const auto lines = outcome.errLines();
   ASSERT_EQ(lines.size(), 1u) << outcome.err;
   EXPECT_TRUE(contains(lines[0], "trace.jsonl")) << lines[0];
+  EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+TEST(KeyScriptFile, APipeIsRefusedAtOnce) {
+  Sandbox sandbox;
+  const auto pipe = sandbox / "keys";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const Outcome outcome = runTapsim(sandbox, {"--headless", "--keys", "@" + pipe.string(), QUARNEL_MODULE},
+                                    std::chrono::seconds(10));
+  ASSERT_FALSE(outcome.timedOut) << "tapsim waited for a writer";
+  EXPECT_EQ(outcome.exitCode, kUsage);
+  EXPECT_TRUE(contains(outcome.err, pipe.string() + ": not a regular file")) << outcome.err;
+}
+
+// A machine that cannot give a run what it needs: one line naming what, exit 8.
+TEST(Environment, ABadTmpdirIsNamedWithItsReasonAndExitEight) {
+  Sandbox sandbox;
+  std::ofstream(sandbox / "plain") << "a file\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "TMPDIR is set but empty"},
+      {(sandbox / "plain").string(), "/plain is not a folder (it is a file)"},
+      {"/nonexistent", "TMPDIR=/nonexistent is not a folder (it does not exist)"}};
+  for (const auto& [tmpdir, named] : cases) {
+    Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", QUARNEL_MODULE}, {"TMPDIR=" + tmpdir});
+    const Outcome outcome = tapsim.wait();
+    EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
+    EXPECT_EQ(outcome.errLines().size(), 1u) << outcome.err;
+    EXPECT_TRUE(contains(outcome.err, named)) << outcome.err;
+  }
+}
+
+// A tapsim outside its build folder is an installed one: it looks for its
+// board only in its own installation, and names what is missing there.
+TEST(Installation, AMissingBoardIsNamedNotTakenFromTheBuildTree) {
+  Sandbox sandbox;
+  std::filesystem::create_directories(sandbox / "usr/bin");
+  std::filesystem::copy_file(TAPSIM, sandbox / "usr/bin/tapsim");
+  Process tapsim(sandbox, {(sandbox / "usr/bin/tapsim").string(), "--headless", "--keys", "quit", QUARNEL_MODULE});
+  const Outcome outcome = tapsim.wait();
+  EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "no PC board at " + (sandbox / "usr/libexec/quarnel/tapsim-board").string()))
+      << outcome.err;
   EXPECT_TRUE(sandbox.leftovers().empty());
 }
 

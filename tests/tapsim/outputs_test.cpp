@@ -2,9 +2,13 @@
 // contact sheet, checksum lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
+
+#include <signal.h>
 
 #include "process.h"
 
@@ -55,23 +59,6 @@ TEST(Snapshots, OnePngPerSyncedScreenNumberedFromOne) {
   EXPECT_EQ(written, expected);
   EXPECT_NE(readText(folder / "screen-001.png"), readText(folder / "screen-002.png")) << "page 2 looks like page 1";
   EXPECT_EQ(readText(folder / "screen-002.png"), readText(folder / "screen-004.png")) << "page 2 both times";
-  EXPECT_TRUE(sandbox.leftovers().empty());
-}
-
-TEST(Snapshots, FailingInTheMiddleOfARunEndsItWithOneLine) {
-  Sandbox sandbox;
-  const fs::path folder = sandbox / "shots";
-  fs::create_directories(folder / "screen-002.png");  // the second screen cannot be written
-  const Outcome outcome = runTapsim(
-      sandbox, {"--headless", "--keys", "next*5 quit", "--snapshots", folder.string(), QUARNEL_MODULE}, std::chrono::seconds(10));
-  ASSERT_FALSE(outcome.timedOut) << "tapsim hung once it could not write a screen";
-  EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
-  const auto lines = outcome.errLines();
-  ASSERT_EQ(lines.size(), 1u) << outcome.err;
-  EXPECT_TRUE(contains(lines[0], "screen-002.png")) << lines[0];
-  EXPECT_FALSE(contains(outcome.out, "snapshots:")) << "no report of outputs that were not made";
-  EXPECT_FALSE(fs::exists(folder / "screen-003.png"));
-  EXPECT_FALSE(outcome.strayProcesses);
   EXPECT_TRUE(sandbox.leftovers().empty());
 }
 
@@ -223,30 +210,99 @@ INSTANTIATE_TEST_SUITE_P(
                      return std::vector<std::string>{"--keys", "next*20 quit", "--trace", "/dev/full", QUARNEL_MODULE};
                    },
                    1, "cannot write /dev/full: No space left on device", [](const Sandbox&) {}},
-        OutputCase{"AnInterruptedTraceKeepsTheEarlierOne",
+        OutputCase{"AScreenNameTakenByAFolderIsRefusedBeforeTheRun",
                    [](const Sandbox& s) {
                      writeText(s / "trace.jsonl", "an earlier run's trace");
                      fs::create_directories(s / "shots" / "screen-002.png");
                      return std::vector<std::string>{"--keys", "next*3 quit", "--snapshots", (s / "shots").string(),
                                                      "--trace", (s / "trace.jsonl").string(), QUARNEL_MODULE};
                    },
-                   1, "screen-002.png: is a folder",
+                   2, "screen-002.png: is a folder",
                    [](const Sandbox& s) {
                      EXPECT_EQ(readText(s / "trace.jsonl"), "an earlier run's trace");
                      EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"trace.jsonl", "shots"})) << "a temporary file";
                    }},
-        OutputCase{"AFailedRunKeepsTheEarlierChecksums",
+        OutputCase{"AFailedRunKeepsTheEarlierSet",
                    [](const Sandbox& s) {
-                     writeText(s / "sums.txt", "an earlier run's sums");
-                     fs::create_directories(s / "shots" / "screen-002.png");  // the second screen cannot be written
+                     writeText(s / "trace.jsonl", "an earlier run's trace");
+                     writeText(s / "shots" / "screen-001.png", "an earlier screen");
                      return std::vector<std::string>{"--keys", "next*3 quit", "--snapshots", (s / "shots").string(),
-                                                     "--checksums", (s / "sums.txt").string(), QUARNEL_MODULE};
+                                                     "--trace", (s / "trace.jsonl").string(), "--checksums",
+                                                     "/dev/full", QUARNEL_MODULE};
                    },
-                   1, "screen-002.png: is a folder",
+                   1, "cannot write /dev/full",
                    [](const Sandbox& s) {
-                     EXPECT_EQ(readText(s / "sums.txt"), "an earlier run's sums");
-                     EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"sums.txt", "shots"})) << "a temporary file";
-                   }}),
+                     EXPECT_EQ(readText(s / "trace.jsonl"), "an earlier run's trace");
+                     EXPECT_EQ(namesIn(s / "shots"), std::set<std::string>{"screen-001.png"});
+                     EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"trace.jsonl", "shots"})) << "a temporary file";
+                   }},
+        OutputCase{"ChecksumsOverTheKeyScriptAreRefused",
+                   [](const Sandbox& s) {
+                     writeText(s / "k.txt", "next quit\n");
+                     return std::vector<std::string>{"--keys", "@" + (s / "k.txt").string(), "--checksums",
+                                                     (s / "k.txt").string(), QUARNEL_MODULE};
+                   },
+                   2, "is the key script",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "k.txt"), "next quit\n"); }},
+        OutputCase{"ScreensAKilledRunStagedAreCleared",
+                   [](const Sandbox& s) {
+                     writeText(s / ".shots.tapsim-99-abcdef" / "screen-001.png", "a killed run's");
+                     return std::vector<std::string>{"--keys", "quit", "--snapshots", (s / "shots").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "snapshots: 1 PNG in",
+                   [](const Sandbox& s) { EXPECT_EQ(namesIn(s / ""), std::set<std::string>{"shots"}); }},
+        OutputCase{"ARefusedStartChangesNothing",
+                   [](const Sandbox& s) {
+                     for (const char* old : {"screen-001.png", "screen-002.png", "screen-003.png"})
+                       writeText(s / "shots" / old, "an earlier run's");
+                     return std::vector<std::string>{"--keys", "quit", "--snapshots", (s / "shots").string(),
+                                                     "--disk", (s / "nonexistent").string(), QUARNEL_MODULE};
+                   },
+                   2, "is not a folder",
+                   [](const Sandbox& s) {
+                     EXPECT_EQ(namesIn(s / "shots").size(), 3u);
+                     EXPECT_EQ(namesIn(s / ""), std::set<std::string>{"shots"}) << "a temporary file or lock";
+                   }},
+        OutputCase{"AReplacedFileKeepsItsMode",
+                   [](const Sandbox& s) {
+                     writeText(s / "sums.txt", "earlier");
+                     fs::permissions(s / "sums.txt", fs::perms::owner_read | fs::perms::owner_write);
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "sums.txt").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "checksums: ",
+                   [](const Sandbox& s) {
+                     EXPECT_NE(readText(s / "sums.txt"), "earlier");
+                     EXPECT_EQ(fs::status(s / "sums.txt").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+                   }},
+        OutputCase{"AReadOnlyFileIsRefused",
+                   [](const Sandbox& s) {
+                     writeText(s / "golden.txt", "reviewed");
+                     fs::permissions(s / "golden.txt", fs::perms::owner_read | fs::perms::group_read);
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "golden.txt").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   2, "golden.txt: is read-only",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "golden.txt"), "reviewed"); }},
+        OutputCase{"ABrokenHardLinkIsSaid",
+                   [](const Sandbox& s) {
+                     writeText(s / "sums.txt", "earlier");
+                     fs::create_hard_link(s / "sums.txt", s / "also.txt");
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "sums.txt").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "has 1 other name (hard links)",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "also.txt"), "earlier"); }},
+        OutputCase{"AReplacedSymbolicLinkIsSaid",
+                   [](const Sandbox& s) {
+                     writeText(s / "golden.txt", "reviewed");
+                     fs::create_symlink(s / "golden.txt", s / "sums.txt");
+                     return std::vector<std::string>{"--keys", "quit", "--checksums", (s / "sums.txt").string(),
+                                                     QUARNEL_MODULE};
+                   },
+                   0, "is a symbolic link; the new file replaces the link",
+                   [](const Sandbox& s) { EXPECT_EQ(readText(s / "golden.txt"), "reviewed"); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -254,6 +310,58 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace tapsim_test {
 namespace {
+
+// Polls for a state a running tapsim reaches; false when it never came.
+bool eventually(const std::function<bool()>& reached) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!reached()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+bool screenStagedIn(const fs::path& folder) {
+  return std::ranges::any_of(fs::directory_iterator(folder), [](const fs::directory_entry& entry) {
+    return entry.path().filename().string().starts_with(".shots.tapsim-") && entry.is_directory() &&
+           !fs::is_empty(entry.path());
+  });
+}
+
+std::vector<std::string> longRun(const fs::path& shots, const std::vector<std::string>& more = {}) {
+  std::vector<std::string> args{TAPSIM, "--headless", "--keys", "next*100000 quit", "--snapshots", shots.string()};
+  args.insert(args.end(), more.begin(), more.end());
+  args.push_back(QUARNEL_MODULE);
+  return args;
+}
+
+TEST(OutputSet, AnInterruptedRunLeavesTheEarlierSetAsItWas) {
+  Sandbox s;
+  writeText(s / "shots" / "screen-001.png", "an earlier screen");
+  writeText(s / "sums.txt", "earlier sums");
+  Process run(s, longRun(s / "shots", {"--checksums", (s / "sums.txt").string()}));
+  ASSERT_TRUE(eventually([&] { return screenStagedIn(s / ""); }));
+  kill(run.pid(), SIGINT);
+  const Outcome outcome = run.wait();
+  EXPECT_EQ(outcome.exitCode, 128 + SIGINT) << outcome.err;
+  EXPECT_EQ(namesIn(s / "shots"), std::set<std::string>{"screen-001.png"});
+  EXPECT_EQ(readText(s / "sums.txt"), "earlier sums");
+  EXPECT_EQ(namesIn(s / ""), (std::set<std::string>{"shots", "sums.txt"})) << "a staged file or a lock";
+}
+
+TEST(OutputSet, ASecondRunIntoTheSameOutputsIsRefused) {
+  Sandbox first, second;
+  Process run(first, longRun(first / "shots"));
+  ASSERT_TRUE(eventually([&] { return fs::exists(first / ".shots.tapsim-lock"); }));
+  const Outcome refused = runTapsim(second, {"--headless", "--keys", "quit", "--snapshots", (first / "shots").string(),
+                                             QUARNEL_MODULE});
+  EXPECT_EQ(refused.exitCode, 2) << refused.err;
+  EXPECT_TRUE(contains(refused.err, "is being written by another tapsim run (pid " + std::to_string(run.pid())))
+      << refused.err;
+  kill(run.pid(), SIGINT);
+  EXPECT_EQ(run.wait().exitCode, 128 + SIGINT);
+  EXPECT_TRUE(namesIn(first / "").empty()) << "nothing of either run";
+}
 
 TEST(KeptDisk, StaysWhereTheReportSaysWithItsDatabase) {
   Sandbox sandbox;

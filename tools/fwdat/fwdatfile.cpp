@@ -181,7 +181,8 @@ Contents parse(std::span<const uint8_t> bytes) {
 }
 
 std::optional<Contents> inspectFile(const std::filesystem::path& file, std::string& error) {
-  const FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a pipe nobody writes to would wait for ever before the check below.
+  const FileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
     error = "cannot read " + file.string() + ": " + std::strerror(errno);

@@ -1,6 +1,14 @@
 #include "receiver.h"
 
+#include <algorithm>
+
 namespace tapsim {
+
+void KeptText::add(std::string_view more) {
+  const size_t kept = std::min(more.size(), kMostBytes - text_.size());
+  text_.append(more.substr(0, kept));
+  cut_ += more.size() - kept;
+}
 
 Receiver::Receiver(const ReceiverSettings& s, ReceiverOutput out)
     : settings(s),
@@ -13,6 +21,7 @@ Receiver::Receiver(const ReceiverSettings& s, ReceiverOutput out)
 
 void Receiver::sync(uint32_t page) {
   ++syncs;
+  if (output.framesWanted && !output.framesWanted()) return;
   if (output.onSync) output.onSync(screen.compose(channels.playing(), channels.current().second), page);
 }
 

@@ -73,6 +73,10 @@ bool Outputs::open(std::string& error) {
   return true;
 }
 
+bool Outputs::wantsFrames() const {
+  return !options_.snapshots.empty() || checksums_.has_value() || !options_.contactSheet.empty();
+}
+
 bool Outputs::add(const Frame& frame, std::string& error) {
   if (failed_) return false;
   ++count_;

@@ -35,6 +35,8 @@ class Outputs {
   // so that a bad path is found before the run starts.
   bool open(std::string& error);
   bool add(const Frame& frame, std::string& error);
+  // Whether any output keeps the screens.
+  bool wantsFrames() const;
   // A key pressed into the run, for --record.
   void pressed(RemotePress press) { presses_.push_back(press); }
   bool finish(std::string& error);

@@ -14,4 +14,6 @@ long write(int fd, const void* data, unsigned long size);
 int close(int fd);
 char* getenv(const char* name);
 int sigprocmask(int how, const void* set, void* old);
+void* mmap(void* address, unsigned long size, int protection, int flags, int fd, long offset);
+int ftruncate(int fd, long size);
 }

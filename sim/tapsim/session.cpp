@@ -58,7 +58,12 @@ const char* exitName(uint32_t how) {
 
 Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
                  std::filesystem::path module)
-    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {}
+    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {
+  // Where the rings stand now (nothing was posted yet); only this side moves its own places on.
+  const WireShared& wire = board_.wire();
+  ownHead_ = seenTail_ = wire.callHead;
+  ownKeyTail_ = keyHead_ = wire.eventTail;
+}
 
 Remote Session::remote() const {
   Remote remote = fallback_;

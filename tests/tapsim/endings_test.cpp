@@ -125,6 +125,25 @@ TEST(ModuleEnding, AHangIsReportedWhereTheModuleIsStuck) {
   EXPECT_FALSE(outcome.strayProcesses);
 }
 
+// A module far ahead of the host (each screen costs a checksum) leaves a
+// backlog of calls; an interrupt still ends the run at once.
+TEST(ModuleEnding, AnInterruptEndsTheRunThroughABacklog) {
+  Sandbox sandbox;
+  Process tapsim(sandbox, {TAPSIM, "--headless", "--checksums", (sandbox / "sums.txt").string(),
+                           testModule("hostile").string()},
+                 {"HOSTILE=syncs"});
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!contains(readText(sandbox.root() / "stdout.txt"), "module: ") && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(5ms);
+  const auto interrupted = std::chrono::steady_clock::now();
+  kill(tapsim.pid(), SIGINT);
+  const Outcome outcome = tapsim.wait(15s);
+  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 3s);
+  EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "stopped by Interrupt")) << outcome.err;
+  EXPECT_FALSE(outcome.strayProcesses);
+}
+
 // Each key waits for nothing but the screen it causes: twenty thousand keys
 // neither hang nor get lost.
 TEST(LongScript, TwentyThousandKeysAreAllDelivered) {

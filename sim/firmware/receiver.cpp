@@ -13,6 +13,7 @@ void KeptText::add(std::string_view more) {
 Receiver::Receiver(const ReceiverSettings& s, ReceiverOutput out)
     : settings(s),
       output(std::move(out)),
+      screen(s.osdPixels != 0 ? static_cast<size_t>(s.osdPixels) : Screen::kMostPixels),
       channels(s.channelFirst, s.channelSecond),
       memory(s.failingAllocation, s.memoryLimit),
       disk(s.diskRoot) {

@@ -66,7 +66,7 @@ void cutLines(const Receiver& receiver, Summary& summary) {
   if (receiver.screen.refusedRegions() > 0)
     summary.problems.push_back(plural(receiver.screen.refusedRegions(), "OSD region") +
                                " refused: the OSD holds at most " + std::to_string(Screen::kMostRegions) +
-                               " regions of " + std::to_string(Screen::kMostPixels) + " pixels in all");
+                               " regions of " + std::to_string(receiver.screen.mostPixels()) + " pixels in all");
   if (receiver.disk.refusedOpens() > 0)
     summary.problems.push_back(plural(receiver.disk.refusedOpens(), "file") + " not opened: at most " +
                                std::to_string(VirtualDisk::kMostOpenFiles) + " may be open at once");

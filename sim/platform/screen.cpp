@@ -40,7 +40,7 @@ uint32_t blend(uint32_t over, uint32_t under) {
 uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t height) {
   if (width <= 0 || height <= 0 || width > kMaxRegionSide || height > kMaxRegionSide) return 0;
   const auto size = static_cast<size_t>(width * height);
-  if (regions_.size() >= kMostRegions || pixels_ + size > kMostPixels) {
+  if (regions_.size() >= kMostRegions || pixels_ + size > mostPixels_) {
     ++refused_;
     return 0;
   }

@@ -23,6 +23,8 @@ class Screen {
   // and their pixels together (64 full screens).
   static constexpr size_t kMostRegions = 1024;
   static constexpr size_t kMostPixels = 64 * kScreenPixels;
+  explicit Screen(size_t mostPixels = kMostPixels) : mostPixels_(mostPixels) {}
+  size_t mostPixels() const { return mostPixels_; }
 
   // Returns the new region's handle, or 0 when the size is unusable or the OSD is full.
   uint16_t createRegion(int64_t x, int64_t y, int64_t width, int64_t height);
@@ -51,6 +53,7 @@ class Screen {
   void blendRegion(const Region& region);
   std::map<uint16_t, Region> regions_;  // ordered by handle, which is creation order
   uint16_t nextHandle_ = 1;
+  size_t mostPixels_;
   size_t pixels_ = 0;  // of every region held
   uint64_t refused_ = 0;
   Frame composed_;

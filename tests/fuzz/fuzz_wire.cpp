@@ -86,6 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tapsim::ReceiverSettings settings;
   settings.diskRoot = fixture.disk.path();
+  // The same bound on a small OSD: huge regions would only slow the fuzzer down.
+  settings.osdPixels = 256 * 256;
   tapsim::Receiver rx(settings, tapsim::ReceiverOutput{});
   {
     tapsim::SessionLimits limits;

@@ -192,7 +192,7 @@ void Session::wakeForRoom() {
 
 void Session::handle(const WireMessage& message, std::string_view payload) {
   if (message.call >= WIRE_OSD_CREATE && message.call <= WIRE_FREAD_MORE) {
-    if (!platformCall(message, payload)) fault("a call the board never makes");
+    if (!platformCall(message, payload)) fault("a call the board would not make");
     return;
   }
   boardReport(message, payload);

@@ -25,7 +25,7 @@ struct Ending {
   int exitCode;
   std::string said;    // on stderr; empty: nothing
   std::vector<std::string> summed = {};  // lines of the summary on stdout
-  std::string hostile = "";                // the attack modules/hostile.cpp makes
+  std::string hostile = {};                // the attack modules/hostile.cpp makes
 };
 
 // The most memory tapsim may hold, whatever the module does (ASan's own included).

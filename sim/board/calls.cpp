@@ -38,15 +38,20 @@ void letGo(void* block) {
 
 uint32_t textLength(const char* text) { return text == nullptr ? 0 : (uint32_t)strlen(text); }
 
-// The text and a terminator, so the host can tell a cut text from a whole one.
-void postWithText(uint32_t call, const uint32_t* args, uint32_t count, const char* text) {
+// The text and a terminator, so the host can tell a cut text from a whole
+// one; a null text sends nothing (the arguments say it was null).
+uint32_t textPayload(const char* text) {
   const uint32_t length = textLength(text);
-  boardPost(call, args, count, text, length < WIRE_MAX_PAYLOAD ? length + 1 : length);
+  if (text == nullptr) return 0;
+  return length < WIRE_MAX_PAYLOAD ? length + 1 : length;
+}
+
+void postWithText(uint32_t call, const uint32_t* args, uint32_t count, const char* text) {
+  boardPost(call, args, count, text, textPayload(text));
 }
 
 const uint32_t* askWithText(uint32_t call, const uint32_t* args, uint32_t count, const char* text) {
-  const uint32_t length = textLength(text);
-  return boardAsk(call, args, count, text, length < WIRE_MAX_PAYLOAD ? length + 1 : length);
+  return boardAsk(call, args, count, text, textPayload(text));
 }
 
 TapRegion osdCreate(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t lut, uint32_t flags) {
@@ -102,7 +107,9 @@ int32_t channelStart(int32_t mainScreen, int32_t first, int32_t second) {
 
 void systemProc(void) { boardTurn(); }
 
-// Formats into the module's memory as the receiver would, then tells the host what came out.
+// Formats into the module's memory as the receiver would, then tells the host
+// what came out. A print shows at most WIRE_PRINT_MOST characters, and the
+// module is told how many it showed; the format travels in what room is left.
 int32_t formatCall(uint32_t call, char* buffer, const char* format, va_list args) {
   char small[256];
   int length = 0;
@@ -127,24 +134,26 @@ int32_t formatCall(uint32_t call, char* buffer, const char* format, va_list args
   }
   // Unbounded like the receiver's: the caller promises the room.
   if (buffer != nullptr) memcpy(buffer, text, (size_t)length + 1);
-  const uint32_t formatLength = textLength(format);
-  const uint32_t total = formatLength + 1 + (uint32_t)length;
+  const uint32_t sent = (uint32_t)length < WIRE_PRINT_MOST ? (uint32_t)length : WIRE_PRINT_MOST;
+  uint32_t formatLength = textLength(format);
+  if (formatLength > WIRE_MAX_PAYLOAD - 1 - sent) formatLength = WIRE_MAX_PAYLOAD - 1 - sent;
+  const uint32_t total = formatLength + 1 + sent;
   char* payload = (char*)malloc(total);
   if (payload != nullptr) {
     if (format != nullptr) memcpy(payload, format, formatLength);
     payload[formatLength] = '\0';
-    memcpy(payload + formatLength + 1, text, (size_t)length);
+    memcpy(payload + formatLength + 1, text, sent);
   }
   const uint32_t sprintArgs[] = {lowWord(buffer), highWord(buffer), (uint32_t)length, format == nullptr};
-  const uint32_t printArgs[] = {(uint32_t)length, format == nullptr};
+  const uint32_t printArgs[] = {sent, format == nullptr, (uint32_t)length};
   if (call == WIRE_SPRINT)
     boardPost(call, sprintArgs, 4, payload, payload ? total : 0);
   else
-    boardPost(call, printArgs, 2, payload, payload ? total : 0);
+    boardPost(call, printArgs, 3, payload, payload ? total : 0);
   free(payload);
   if (text != small) free(text);
-  if (call == WIRE_SPRINT && buffer == nullptr) return -1;
-  return length;
+  if (call == WIRE_SPRINT) return buffer == nullptr ? -1 : length;
+  return (int32_t)sent;
 }
 
 int32_t sprint(char* buffer, const char* format, ...) {

@@ -11,12 +11,13 @@
 #include <stdint.h>
 
 #define WIRE_MAGIC 0x42515752u  // "RWQB"
-#define WIRE_VERSION 2u
+#define WIRE_VERSION 3u
 
 #define WIRE_CALL_RING_BYTES (1u << 20)
 #define WIRE_EVENT_SLOTS 1024u
 #define WIRE_DATA_BYTES 65536u
 #define WIRE_MAX_PAYLOAD 61440u  // longer texts are cut; no call needs more
+#define WIRE_PRINT_MOST 57344u   // the most one TAP_Print shows; its format gets the rest
 #define WIRE_ARGS 12u
 
 // Each call's number and the arguments it carries, in order; pointers are two
@@ -33,7 +34,7 @@ enum WireCall {
   WIRE_CHANNEL_START = 8,       // main first second
   WIRE_SYSTEMPROC = 9,          // waiting hasRemoteType remoteType             -> WireTurn when waiting
   WIRE_SPRINT = 10,             // buffer(2) length formatNull; format NUL text
-  WIRE_PRINT = 11,              // length formatNull; format NUL text
+  WIRE_PRINT = 11,              // shown formatNull formatted; format (perhaps cut) NUL text (shown bytes)
   WIRE_SLEEP = 12,              // duration
   WIRE_MEMALLOC = 13,           // size block(2)                                   -> granted
   WIRE_MEMFREE = 14,            // block(2)                                        -> known

@@ -1,5 +1,8 @@
 #include "calls.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "trace.h"
 
 namespace tapsim::calls {
@@ -78,10 +81,11 @@ int32_t sprint(Receiver& rx, uint64_t buffer, const char* format, std::string_vi
   return t.result(buffer == 0 ? -1 : static_cast<int32_t>(text.size()));
 }
 
-int32_t print(Receiver& rx, const char* format, std::string_view text) {
+int32_t print(Receiver& rx, const char* format, std::string_view text, uint64_t formatted) {
   auto t = trace(rx, "TAP_Print");
   t.arg(format).arg(text);
-  rx.console += text;
+  if (formatted > text.size()) ++rx.printsCut;
+  rx.console.add(text);
   return t.result(static_cast<int32_t>(text.size()));
 }
 
@@ -129,17 +133,28 @@ uint32_t hddFlen(Receiver& rx, uint64_t handle) {
 }
 
 uint32_t hddFread(Receiver& rx, uint64_t buffer, uint32_t blockSize, uint32_t count, uint64_t handle,
-                  std::vector<uint8_t>& bytes) {
+                  PendingRead& pending) {
   auto t = trace(rx, "TAP_Hdd_Fread");
   t.address(buffer).arg(blockSize).arg(count).address(handle);
-  bytes.clear();
+  pending = PendingRead{};
+  TapFile* file = rx.fileFor(handle);
   const uint64_t wanted = uint64_t{blockSize} * count;
-  // No module buffer can be larger than what the heap may hold.
-  if (buffer == 0 || wanted > rx.memory.limit()) return t.result(0u);
-  bytes.resize(wanted);
-  const uint32_t result = rx.disk.read(bytes.data(), blockSize, count, rx.fileFor(handle));
-  bytes.resize(uint64_t{result} * blockSize);
-  return t.result(result);
+  // The receiver's addresses are 32 bits wide: no buffer there holds more.
+  if (buffer == 0 || file == nullptr || wanted == 0 || wanted > UINT32_MAX) return t.result(0u);
+  const uint64_t available = std::min(wanted, rx.disk.remaining(file));
+  const auto blocks = static_cast<uint32_t>(available / blockSize);
+  pending = {file, uint64_t{blocks} * blockSize, 0, available % blockSize};
+  return t.result(blocks);
+}
+
+size_t readPiece(Receiver& rx, PendingRead& pending, void* into, size_t most) {
+  const size_t piece = static_cast<size_t>(std::min<uint64_t>(pending.bytes - pending.done, most));
+  const uint32_t got = piece == 0 ? 0 : rx.disk.read(into, 1, static_cast<uint32_t>(piece), pending.file);
+  // A file that shrank under the run reads as zeros, never as what was there before.
+  std::memset(static_cast<uint8_t*>(into) + got, 0, piece - got);
+  pending.done += piece;
+  if (pending.done == pending.bytes) rx.disk.skip(pending.file, std::exchange(pending.leftover, 0));
+  return piece;
 }
 
 void hddFclose(Receiver& rx, uint64_t handle) {
@@ -165,7 +180,7 @@ void eventResult(Receiver& rx, uint32_t event, uint32_t param1, uint32_t param2,
 }
 
 void terminalWritten(Receiver& rx, uint32_t terminal, std::string_view bytes) {
-  if (terminal < rx.terminalText.size()) rx.terminalText[terminal] += bytes;
+  if (terminal < rx.terminalText.size()) rx.terminalText[terminal].add(bytes);
 }
 
 }  // namespace tapsim::calls

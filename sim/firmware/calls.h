@@ -26,7 +26,8 @@ int32_t channelStop(Receiver& rx, uint32_t mainScreen);
 int32_t channelStart(Receiver& rx, uint32_t mainScreen, uint32_t first, uint32_t second);
 void systemProc(Receiver& rx);
 int32_t sprint(Receiver& rx, uint64_t buffer, const char* format, std::string_view text);
-int32_t print(Receiver& rx, const char* format, std::string_view text);
+// `text` is what the receiver showed; `formatted` how long the whole text was.
+int32_t print(Receiver& rx, const char* format, std::string_view text, uint64_t formatted);
 void sleep(Receiver& rx, uint32_t duration);
 // Whether the module's heap may hand out `block` (0 when it had none to give).
 bool memAlloc(Receiver& rx, uint32_t size, uint64_t block);
@@ -36,9 +37,19 @@ uint32_t getVersion(Receiver& rx);
 int32_t hddExist(Receiver& rx, const char* name);
 uint32_t hddFopen(Receiver& rx, const char* name);
 uint32_t hddFlen(Receiver& rx, uint64_t handle);
-// Reads into `bytes`, which then holds what is to be copied to the module's buffer.
+// A read whose bytes are copied to the module's buffer a piece at a time, so
+// that no more of the file is held than one piece, whatever the module asks.
+struct PendingRead {
+  TapFile* file = nullptr;
+  uint64_t bytes = 0;     // to be copied: the whole blocks read
+  uint64_t done = 0;      // copied so far
+  uint64_t leftover = 0;  // of a last, partial block: read past but not copied
+};
+// The number of whole blocks the file holds, up to `count`; `pending` says what to copy.
 uint32_t hddFread(Receiver& rx, uint64_t buffer, uint32_t blockSize, uint32_t count, uint64_t handle,
-                  std::vector<uint8_t>& bytes);
+                  PendingRead& pending);
+// Copies the next at most `most` bytes of the read into `into`; returns how many.
+size_t readPiece(Receiver& rx, PendingRead& pending, void* into, size_t most);
 void hddFclose(Receiver& rx, uint64_t handle);
 uint32_t hddChangeDir(Receiver& rx, const char* path);
 

@@ -9,6 +9,7 @@
 
 #include "../../frame/tap.h"
 #include "calls.h"
+#include "../board/wire.h"
 #include "inprocess.h"
 #include "tasktable.h"
 
@@ -77,7 +78,9 @@ int32_t print(const char* format, ...) {
   va_start(args, format);
   const std::string text = formatted(format, args);
   va_end(args);
-  return calls::print(rx(), format, text);
+  const std::string_view shown = std::string_view(text).substr(0, WIRE_PRINT_MOST);
+  calls::print(rx(), format, shown, text.size());
+  return static_cast<int32_t>(shown.size());
 }
 
 void sleep(uint32_t duration) { calls::sleep(rx(), duration); }
@@ -108,9 +111,9 @@ TapFile* hddFopen(const char* name) {
 uint32_t hddFlen(TapFile* file) { return calls::hddFlen(rx(), numberOf(file)); }
 
 uint32_t hddFread(void* buffer, uint32_t blockSize, uint32_t count, TapFile* file) {
-  std::vector<uint8_t> bytes;
-  const uint32_t result = calls::hddFread(rx(), numberOf(buffer), blockSize, count, numberOf(file), bytes);
-  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+  calls::PendingRead pending;
+  const uint32_t result = calls::hddFread(rx(), numberOf(buffer), blockSize, count, numberOf(file), pending);
+  if (pending.bytes != 0) calls::readPiece(rx(), pending, buffer, static_cast<size_t>(pending.bytes));
   return result;
 }
 

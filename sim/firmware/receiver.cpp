@@ -1,10 +1,19 @@
 #include "receiver.h"
 
+#include <algorithm>
+
 namespace tapsim {
+
+void KeptText::add(std::string_view more) {
+  const size_t kept = std::min(more.size(), kMostBytes - text_.size());
+  text_.append(more.substr(0, kept));
+  cut_ += more.size() - kept;
+}
 
 Receiver::Receiver(const ReceiverSettings& s, ReceiverOutput out)
     : settings(s),
       output(std::move(out)),
+      screen(s.osdPixels != 0 ? static_cast<size_t>(s.osdPixels) : Screen::kMostPixels),
       channels(s.channelFirst, s.channelSecond),
       memory(s.failingAllocation, s.memoryLimit),
       disk(s.diskRoot) {
@@ -13,6 +22,7 @@ Receiver::Receiver(const ReceiverSettings& s, ReceiverOutput out)
 
 void Receiver::sync(uint32_t page) {
   ++syncs;
+  if (output.framesWanted && !output.framesWanted()) return;
   if (output.onSync) output.onSync(screen.compose(channels.playing(), channels.current().second), page);
 }
 

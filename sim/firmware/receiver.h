@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "../platform/disk.h"
 #include "../platform/screen.h"
@@ -18,7 +19,23 @@ inline constexpr int kTerminalCount = 20;
 // Where the receiver's output goes: synced screens and the trace of calls.
 struct ReceiverOutput {
   std::function<void(const Frame&, uint32_t page)> onSync;
+  std::function<bool()> framesWanted;  // when it says no, onSync is not called
   std::FILE* trace = nullptr;  // JSON lines, one per platform call
+};
+
+// Text a module can grow without end, kept to a receiver's size: what comes
+// after the first kMostBytes is only counted, and the summary says so.
+class KeptText {
+ public:
+  static constexpr size_t kMostBytes = 256 << 10;
+  void add(std::string_view more);
+  const std::string& text() const { return text_; }
+  bool empty() const { return text_.empty(); }
+  uint64_t cut() const { return cut_; }
+
+ private:
+  std::string text_;
+  uint64_t cut_ = 0;
 };
 
 // Everything the platform calls act on: the receiver's state, whichever side
@@ -35,10 +52,11 @@ class Receiver {
   Channels channels;
   Memory memory;
   VirtualDisk disk;
-  std::string console;
+  KeptText console;
+  uint64_t printsCut = 0;  // TAP_Print texts longer than one print shows
   uint64_t syncs = 0;
   uint64_t keysDelivered = 0;
-  std::array<std::string, kTerminalCount> terminalText;
+  std::array<KeptText, kTerminalCount> terminalText;
 
   void sync(uint32_t page);
 

@@ -1,5 +1,6 @@
 #include "summary.h"
 
+#include "../board/wire.h"
 #include "../platform/visible.h"
 
 namespace tapsim {
@@ -49,6 +50,31 @@ void resourceLines(const Receiver& receiver, Summary& summary) {
     summary.problems.push_back(plural(receiver.disk.openFiles(), "file") + " left open on the disk");
 }
 
+// What the module made more of than a receiver keeps: kept in part, and said.
+void cutLines(const Receiver& receiver, Summary& summary) {
+  const auto kept = std::to_string(KeptText::kMostBytes);
+  if (receiver.printsCut > 0)
+    summary.problems.push_back(plural(receiver.printsCut, "TAP_Print text") + " cut to the " +
+                               std::to_string(WIRE_PRINT_MOST) + " characters one print shows");
+  if (receiver.console.cut() > 0)
+    summary.problems.push_back("the console keeps " + kept + " bytes: " + std::to_string(receiver.console.cut()) +
+                               " more printed bytes are not shown");
+  for (size_t n = 0; n < receiver.terminalText.size(); ++n)
+    if (receiver.terminalText[n].cut() > 0)
+      summary.problems.push_back("/dev/pts/" + std::to_string(n) + " keeps " + kept + " bytes: " +
+                                 std::to_string(receiver.terminalText[n].cut()) + " more written bytes are not shown");
+  if (receiver.screen.refusedRegions() > 0)
+    summary.problems.push_back(plural(receiver.screen.refusedRegions(), "OSD region") +
+                               " refused: the OSD holds at most " + std::to_string(Screen::kMostRegions) +
+                               " regions of " + std::to_string(receiver.screen.mostPixels()) + " pixels in all");
+  if (receiver.disk.refusedOpens() > 0)
+    summary.problems.push_back(plural(receiver.disk.refusedOpens(), "file") + " not opened: at most " +
+                               std::to_string(VirtualDisk::kMostOpenFiles) + " may be open at once");
+  if (receiver.memory.refusedTooMany() > 0)
+    summary.problems.push_back(plural(receiver.memory.refusedTooMany(), "allocation") + " refused: at most " +
+                               std::to_string(Memory::kMostBlocks) + " blocks may be held at once");
+}
+
 }  // namespace
 
 std::string terminalWrites(const Receiver& receiver) {
@@ -56,7 +82,7 @@ std::string terminalWrites(const Receiver& receiver) {
   for (size_t n = 0; n < receiver.terminalText.size(); ++n) {
     if (receiver.terminalText[n].empty()) continue;
     if (!text.empty()) text += "; ";
-    text += "/dev/pts/" + std::to_string(n) + " got \"" + visibleBytes(receiver.terminalText[n]) + "\"";
+    text += "/dev/pts/" + std::to_string(n) + " got \"" + visibleBytes(receiver.terminalText[n].text()) + "\"";
   }
   return text;
 }
@@ -85,7 +111,8 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
   if (!outcome.keyHandling.empty()) summary.lines.push_back(outcome.keyHandling);
   channelLines(receiver, summary);
   resourceLines(receiver, summary);
-  if (!receiver.console.empty()) summary.lines.push_back("console: " + receiver.console);
+  if (!receiver.console.empty()) summary.lines.push_back("console: " + receiver.console.text());
+  cutLines(receiver, summary);
   if (const std::string written = terminalWrites(receiver); !written.empty())
     summary.lines.push_back("pseudo-terminals: " + written);
   return summary;

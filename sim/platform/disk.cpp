@@ -196,6 +196,10 @@ TapFile* VirtualDisk::open(std::string_view name) {
   const auto target = resolve(name);
   std::error_code error;
   if (!target || !fs::is_regular_file(*target, error)) return nullptr;
+  if (openCount_ >= kMostOpenFiles) {
+    ++refusedOpens_;
+    return nullptr;
+  }
   auto stream = std::make_unique<std::ifstream>(*target, std::ios::binary);
   if (!stream->is_open()) return nullptr;
   auto file = std::make_unique<TapFile>();
@@ -205,6 +209,7 @@ TapFile* VirtualDisk::open(std::string_view name) {
   file->serial = ++opened_;
   TapFile* handle = file.get();
   files_.emplace(handle, std::move(file));
+  ++openCount_;
   return handle;
 }
 
@@ -232,16 +237,31 @@ uint32_t VirtualDisk::read(void* buffer, uint32_t blockSize, uint32_t count, Tap
   return static_cast<uint32_t>(got / blockSize);
 }
 
+uint64_t VirtualDisk::remaining(TapFile* file) {
+  TapFile* open = findOpen(file);
+  if (open == nullptr) return 0;
+  std::ifstream& stream = *open->stream;
+  const auto at = stream.tellg();
+  stream.seekg(0, std::ios::end);
+  const auto end = stream.tellg();
+  stream.seekg(at);
+  stream.clear();
+  return at >= 0 && end > at ? static_cast<uint64_t>(end - at) : 0;
+}
+
+void VirtualDisk::skip(TapFile* file, uint64_t bytes) {
+  TapFile* open = findOpen(file);
+  if (open == nullptr || bytes == 0) return;
+  open->stream->seekg(static_cast<std::streamoff>(bytes), std::ios::cur);
+  open->stream->clear();
+}
+
 bool VirtualDisk::close(TapFile* file) {
   TapFile* open = findOpen(file);
   if (open == nullptr) return false;
   open->stream.reset();
+  --openCount_;
   return true;
-}
-
-std::size_t VirtualDisk::openFiles() const {
-  return static_cast<std::size_t>(std::count_if(files_.begin(), files_.end(),
-                                                [](const auto& entry) { return entry.second->stream != nullptr; }));
 }
 
 std::vector<std::string> VirtualDisk::openFilePaths() const {

@@ -68,7 +68,12 @@ class VirtualDisk {
   // A regular file or directory of that name, taken like a change of directory.
   bool exists(std::string_view name) const;
 
-  // Null when the name is missing, not a regular file, outside the root or unreadable.
+  // At most this many files are open at once, as on a receiver; the module's
+  // opens cannot take the descriptors the host needs for itself.
+  static constexpr std::size_t kMostOpenFiles = 64;
+
+  // Null when the name is missing, not a regular file, outside the root or
+  // unreadable, or when kMostOpenFiles are open already.
   TapFile* open(std::string_view name);
   // 0 for a handle this disk did not give out or has closed; longer files report 0xFFFFFFFF.
   uint32_t length(const TapFile* file) const;
@@ -76,10 +81,15 @@ class VirtualDisk {
   // returns how many whole blocks were read: count when all were, 0 for an
   // unknown handle or a request too big to count.
   uint32_t read(void* buffer, uint32_t blockSize, uint32_t count, TapFile* file);
+  // The bytes from the file's position to its end; 0 for an unknown handle.
+  uint64_t remaining(TapFile* file);
+  // Moves the position on by `bytes`, as a read that copied nothing would.
+  void skip(TapFile* file, uint64_t bytes);
   // Unknown or already closed handles are ignored; returns whether one was closed.
   bool close(TapFile* file);
 
-  std::size_t openFiles() const;
+  std::size_t openFiles() const { return openCount_; }
+  uint64_t refusedOpens() const { return refusedOpens_; }
   // Disk paths of the files still open, in the order they were opened.
   std::vector<std::string> openFilePaths() const;
 
@@ -96,6 +106,8 @@ class VirtualDisk {
   // later file can take a closed handle's address.
   std::map<const TapFile*, std::unique_ptr<TapFile>> files_;
   uint64_t opened_ = 0;
+  std::size_t openCount_ = 0;
+  uint64_t refusedOpens_ = 0;
 };
 
 }  // namespace tapsim

@@ -9,6 +9,10 @@ bool Memory::admit(uint32_t size) {
     ++overLimit_;
     return false;
   }
+  if (blocks_.size() >= kMostBlocks) {
+    ++tooMany_;
+    return false;
+  }
   return true;
 }
 

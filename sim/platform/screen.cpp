@@ -39,6 +39,12 @@ uint32_t blend(uint32_t over, uint32_t under) {
 
 uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t height) {
   if (width <= 0 || height <= 0 || width > kMaxRegionSide || height > kMaxRegionSide) return 0;
+  const auto size = static_cast<size_t>(width * height);
+  if (regions_.size() >= kMostRegions || pixels_ + size > mostPixels_) {
+    ++refused_;
+    return 0;
+  }
+  // Fewer regions than handles: a free one is always near.
   while (nextHandle_ == 0 || regions_.contains(nextHandle_)) ++nextHandle_;
   const uint16_t handle = nextHandle_++;
   Region& region = regions_[handle];
@@ -46,11 +52,18 @@ uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t heigh
   region.y = y;
   region.width = static_cast<int32_t>(width);
   region.height = static_cast<int32_t>(height);
-  region.pixels.assign(static_cast<size_t>(width * height), 0u);  // transparent until drawn
+  region.pixels.assign(size, 0u);  // transparent until drawn
+  pixels_ += size;
   return handle;
 }
 
-bool Screen::deleteRegion(uint16_t handle) { return regions_.erase(handle) == 1; }
+bool Screen::deleteRegion(uint16_t handle) {
+  const auto found = regions_.find(handle);
+  if (found == regions_.end()) return false;
+  pixels_ -= found->second.pixels.size();
+  regions_.erase(found);
+  return true;
+}
 
 Screen::Region* Screen::find(uint16_t handle) {
   const auto it = regions_.find(handle);

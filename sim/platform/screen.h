@@ -19,7 +19,14 @@ using Frame = std::vector<uint32_t>;  // kScreenWidth x kScreenHeight ARGB words
 // The OSD: regions the module draws into, composed over the live picture.
 class Screen {
  public:
-  // Returns the new region's handle, or 0 when the size is unusable.
+  // What the OSD holds at once, as a receiver's OSD memory would: regions,
+  // and their pixels together (64 full screens).
+  static constexpr size_t kMostRegions = 1024;
+  static constexpr size_t kMostPixels = 64 * kScreenPixels;
+  explicit Screen(size_t mostPixels = kMostPixels) : mostPixels_(mostPixels) {}
+  size_t mostPixels() const { return mostPixels_; }
+
+  // Returns the new region's handle, or 0 when the size is unusable or the OSD is full.
   uint16_t createRegion(int64_t x, int64_t y, int64_t width, int64_t height);
   bool deleteRegion(uint16_t handle);
   bool fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64_t height, uint32_t colour);
@@ -30,6 +37,7 @@ class Screen {
   // creation order. The frame stays valid until the screen next changes.
   const Frame& compose(bool livePicture, int32_t channel);
   size_t regionCount() const { return regions_.size(); }
+  uint64_t refusedRegions() const { return refused_; }
 
  private:
   struct Region {
@@ -45,6 +53,9 @@ class Screen {
   void blendRegion(const Region& region);
   std::map<uint16_t, Region> regions_;  // ordered by handle, which is creation order
   uint16_t nextHandle_ = 1;
+  size_t mostPixels_;
+  size_t pixels_ = 0;  // of every region held
+  uint64_t refused_ = 0;
   Frame composed_;
 };
 

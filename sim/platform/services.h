@@ -42,6 +42,8 @@ class Memory {
   Memory& operator=(const Memory&) = delete;
 
   static constexpr uint64_t kDefaultMemoryLimit = 16u << 20;
+  // Blocks held at once, however small: each costs the host a record.
+  static constexpr size_t kMostBlocks = 1u << 20;
 
   // Whether a request of this size is granted; counts it either way.
   bool admit(uint32_t size);
@@ -53,6 +55,7 @@ class Memory {
   uint64_t allocations() const { return allocations_; }
   uint64_t badReleases() const { return badReleases_; }
   uint64_t refusedOverLimit() const { return overLimit_; }
+  uint64_t refusedTooMany() const { return tooMany_; }
   uint64_t limit() const { return limit_; }
   // Whether the allocation told to fail ever came.
   bool injectionFired() const { return failAt_ != 0 && allocations_ >= failAt_; }
@@ -66,6 +69,7 @@ class Memory {
   uint64_t allocations_ = 0;
   uint64_t badReleases_ = 0;
   uint64_t overLimit_ = 0;
+  uint64_t tooMany_ = 0;
 };
 
 }  // namespace tapsim

@@ -15,6 +15,7 @@ struct ReceiverSettings {
   uint64_t failingAllocation = 0;  // 0: none fails
   uint64_t memoryLimit = 16u << 20;  // what the module's blocks may hold together
   std::filesystem::path diskRoot;
+  uint64_t osdPixels = 0;  // what the OSD's regions may hold together; 0: a receiver's
 };
 
 }  // namespace tapsim

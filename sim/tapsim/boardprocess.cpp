@@ -123,28 +123,52 @@ void endDescendants() {
   }
 }
 
+namespace {
+
+// Sized, then sealed: the module shares the descriptor and could otherwise
+// shrink the memory under the host, whose next look would be a SIGBUS.
+int sealedMemory(std::string& error) {
+  const int memory = static_cast<int>(syscall(SYS_memfd_create, "tapsim-wire", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (memory < 0 || ftruncate(memory, sizeof(WireShared)) != 0 ||
+      fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+    error = std::string("cannot make the board's shared memory: ") + std::strerror(errno);
+    if (memory >= 0) close(memory);
+    return -1;
+  }
+  return memory;
+}
+
+}  // namespace
+
+bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (&answerPipe)[2], std::string& error) {
+  memory_ = sealedMemory(error);
+  if (memory_ < 0) return false;
+  void* mapped = mmap(nullptr, sizeof(WireShared), PROT_READ | PROT_WRITE, MAP_SHARED, memory_, 0);
+  if (mapped == MAP_FAILED) {
+    error = std::string("cannot map the board's shared memory: ") + std::strerror(errno);
+    return false;
+  }
+  wire_ = static_cast<WireShared*>(mapped);
+  std::memcpy(wire_, &settings, offsetof(WireShared, callHead));
+  wire_->magic = WIRE_MAGIC;
+  wire_->version = WIRE_VERSION;
+  if (pipe2(callPipe, O_CLOEXEC) != 0 || pipe2(answerPipe, O_CLOEXEC) != 0) {
+    error = std::string("cannot make the board's bells: ") + std::strerror(errno);
+    return false;
+  }
+  callBell_ = callPipe[0];
+  answerBell_ = answerPipe[1];
+  // The host never waits on the board: not for a bell, not for room in one.
+  fcntl(callBell_, F_SETFL, O_NONBLOCK);
+  fcntl(answerBell_, F_SETFL, O_NONBLOCK);
+  return true;
+}
+
 std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const WireShared& settings,
                                                 std::string& error) {
   BoardProcess board;
-  board.memory_ = static_cast<int>(syscall(SYS_memfd_create, "tapsim-wire", MFD_CLOEXEC));
-  if (board.memory_ < 0 || ftruncate(board.memory_, sizeof(WireShared)) != 0) {
-    error = std::string("cannot make the board's shared memory: ") + std::strerror(errno);
-    return std::nullopt;
-  }
-  void* mapped = mmap(nullptr, sizeof(WireShared), PROT_READ | PROT_WRITE, MAP_SHARED, board.memory_, 0);
-  if (mapped == MAP_FAILED) {
-    error = std::string("cannot map the board's shared memory: ") + std::strerror(errno);
-    return std::nullopt;
-  }
-  board.wire_ = static_cast<WireShared*>(mapped);
-  std::memcpy(board.wire_, &settings, offsetof(WireShared, callHead));
-  board.wire_->magic = WIRE_MAGIC;
-  board.wire_->version = WIRE_VERSION;
-  int callPipe[2], answerPipe[2];
-  if (pipe2(callPipe, O_CLOEXEC) != 0 || pipe2(answerPipe, O_CLOEXEC) != 0) {
-    error = std::string("cannot make the board's bells: ") + std::strerror(errno);
-    return std::nullopt;
-  }
+  int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
+  if (!board.prepare(settings, callPipe, answerPipe, error)) return std::nullopt;
   const pid_t owner = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -155,10 +179,17 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
   board.pid_ = pid;
   close(callPipe[1]);
   close(answerPipe[0]);
-  board.callBell_ = callPipe[0];
-  board.answerBell_ = answerPipe[1];
-  fcntl(board.callBell_, F_SETFL, O_NONBLOCK);
   board.pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  return std::optional<BoardProcess>(std::move(board));
+}
+
+std::optional<BoardProcess> BoardProcess::standIn(std::string& error) {
+  BoardProcess board;
+  int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
+  if (!board.prepare(WireShared{}, callPipe, answerPipe, error)) return std::nullopt;
+  board.boardEnds_[0] = callPipe[1];
+  board.boardEnds_[1] = answerPipe[0];
+  fcntl(answerPipe[0], F_SETFL, O_NONBLOCK);
   return std::optional<BoardProcess>(std::move(board));
 }
 
@@ -168,20 +199,37 @@ BoardProcess::BoardProcess(BoardProcess&& other) noexcept
       callBell_(std::exchange(other.callBell_, -1)),
       answerBell_(std::exchange(other.answerBell_, -1)),
       pidfd_(std::exchange(other.pidfd_, -1)),
+      boardEnds_{std::exchange(other.boardEnds_[0], -1), std::exchange(other.boardEnds_[1], -1)},
       pid_(std::exchange(other.pid_, -1)),
       reaped_(other.reaped_),
       status_(other.status_) {}
 
 BoardProcess::~BoardProcess() {
   if (pid_ > 0 && !reaped_) kill();
-  for (int fd : {memory_, callBell_, answerBell_, pidfd_})
+  for (int fd : {memory_, callBell_, answerBell_, pidfd_, boardEnds_[0], boardEnds_[1]})
     if (fd >= 0) close(fd);
   if (wire_ != nullptr) munmap(wire_, sizeof(WireShared));
 }
 
-void BoardProcess::answer() {
+bool BoardProcess::answer() {
   const char bell = 1;
-  while (write(answerBell_, &bell, 1) < 0 && errno == EINTR) {
+  for (;;) {
+    if (write(answerBell_, &bell, 1) == 1) return true;
+    if (errno == EINTR) continue;
+    return errno != EAGAIN;  // a board that has ended hears nothing, and that is no fault
+  }
+}
+
+bool BoardProcess::asleep() const {
+  if (pid_ <= 0) return false;
+  const std::string stat = procText("/proc/" + std::to_string(pid_) + "/stat");
+  const size_t name = stat.rfind(')');
+  return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] != 'R';
+}
+
+void BoardProcess::hearAnswers() {
+  char bells[4096];
+  while (boardEnds_[1] >= 0 && read(boardEnds_[1], bells, sizeof bells) > 0) {
   }
 }
 
@@ -192,6 +240,7 @@ void BoardProcess::quietBell() {
 }
 
 bool BoardProcess::ended(int& status) {
+  if (pid_ <= 0) return false;
   if (!reaped_) {
     const pid_t done = waitpid(pid_, &status_, WNOHANG);
     if (done == pid_) reaped_ = true;

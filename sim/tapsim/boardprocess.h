@@ -17,6 +17,9 @@ class BoardProcess {
   // argv: the board (or qemu and the board) and the module.
   static std::optional<BoardProcess> start(const std::vector<std::string>& argv, const WireShared& settings,
                                            std::string& error);
+  // The shared memory and the bells with no process behind them, for tests
+  // that play the board's part; the board's ends of the bells stay open here.
+  static std::optional<BoardProcess> standIn(std::string& error);
   BoardProcess(BoardProcess&& other) noexcept;
   BoardProcess& operator=(BoardProcess&&) = delete;
   BoardProcess(const BoardProcess&) = delete;
@@ -27,8 +30,14 @@ class BoardProcess {
   int exitWatch() const { return pidfd_; }  // readable once the board has ended, -1 when unknown
   pid_t pid() const { return pid_; }
 
-  // Wakes the board that waits for an answer or for room.
-  void answer();
+  // Wakes the board that waits for an answer or for room, without waiting:
+  // false when the bell is full, because the board asked and never listened.
+  bool answer();
+  // Whether the board is asleep in the kernel (waiting on us, or sleeping),
+  // rather than running the module's code.
+  bool asleep() const;
+  // A stand-in's side: takes the answers rung so far, as a board would.
+  void hearAnswers();
   // Empties the call bell.
   void quietBell();
   // Whether the board has ended; its wait status in `status`.
@@ -38,8 +47,10 @@ class BoardProcess {
 
  private:
   BoardProcess() = default;
+  bool prepare(const WireShared& settings, int (&callPipe)[2], int (&answerPipe)[2], std::string& error);
   WireShared* wire_ = nullptr;
   int memory_ = -1, callBell_ = -1, answerBell_ = -1, pidfd_ = -1;
+  int boardEnds_[2] = {-1, -1};  // a stand-in's: the call bell's writer, the answer bell's reader
   pid_t pid_ = -1;
   bool reaped_ = false;
   int status_ = 0;

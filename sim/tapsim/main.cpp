@@ -155,6 +155,7 @@ void printSummary(const Receiver& receiver, const Session& session) {
   outcome.stalled = session.stalled;
   outcome.keyHandling = session.keyHandling;
   if (!session.verdict().empty()) outcome.endings.push_back(session.verdict());
+  outcome.endings.insert(outcome.endings.end(), session.notes().begin(), session.notes().end());
   const Summary summary = summarise(receiver, outcome);
   for (const auto& line : summary.lines) std::printf("%s\n", line.c_str());
   if (summary.problems.empty()) std::printf("problems: none\n");
@@ -229,6 +230,8 @@ int run(FrontOptions& options) {
   std::string frontError;
   ReceiverOutput output;
   output.trace = prepared.outputs.trace();
+  // A screen nobody looks at is not composed: a module's syncs cost the host next to nothing.
+  output.framesWanted = [&] { return window != nullptr || prepared.outputs.wantsFrames(); };
   output.onSync = [&](const Frame& frame, uint32_t page) {
     if (!frontError.empty() || !prepared.outputs.add(frame, frontError) || !window) return;
     window->present(frame);

@@ -97,6 +97,10 @@ std::filesystem::path Outputs::captureFile(size_t number) const {
   return captureFolder_ ? captureFolder_->file(number) : std::filesystem::path();
 }
 
+bool Outputs::wantsFrames() const {
+  return !options_.snapshots.empty() || checksums_.has_value() || !options_.contactSheet.empty();
+}
+
 bool Outputs::add(const Frame& frame, std::string& error) {
   if (failed_) return false;
   ++count_;

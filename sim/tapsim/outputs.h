@@ -49,6 +49,8 @@ class Outputs {
   void dropCaptures() { captureFolder_.reset(); }
 
   bool add(const Frame& frame, std::string& error);
+  // Whether any output keeps the screens.
+  bool wantsFrames() const;
   // A key pressed into the run, for --record.
   void pressed(RemotePress press) { presses_.push_back(press); }
   bool finish(std::string& error);

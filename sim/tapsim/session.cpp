@@ -14,6 +14,10 @@ namespace {
 
 constexpr uint32_t kMessageBytes = sizeof(WireMessage);
 constexpr size_t kMostCallsPerStep = 20000;
+// However costly the calls, the clock and the signals are looked at this often.
+constexpr std::chrono::milliseconds kStepTime{20};
+// The longest message a board writes; a filler longer than that is none of its.
+constexpr uint32_t kLongestMessage = kMessageBytes + WIRE_MAX_PAYLOAD;
 
 uint32_t padded(uint32_t size) { return (size + 3u) & ~3u; }
 uint64_t wide(uint32_t low, uint32_t high) { return uint64_t{low} | uint64_t{high} << 32; }
@@ -54,7 +58,12 @@ const char* exitName(uint32_t how) {
 
 Session::Session(Receiver& receiver, BoardProcess& board, Remote fallbackRemote, SessionLimits limits,
                  ModuleFile module)
-    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {}
+    : rx_(receiver), board_(board), fallback_(fallbackRemote), limits_(limits), module_(std::move(module)) {
+  // Where the rings stand now (nothing was posted yet); only this side moves its own places on.
+  const WireShared& wire = board_.wire();
+  ownHead_ = seenTail_ = wire.callHead;
+  ownKeyTail_ = keyHead_ = wire.eventTail;
+}
 
 Remote Session::remote() const {
   Remote remote = fallback_;
@@ -65,13 +74,24 @@ Remote Session::remote() const {
 void Session::answer(std::initializer_list<uint32_t> words) {
   WireShared& wire = board_.wire();
   std::copy(words.begin(), words.end(), wire.answer);
-  board_.answer();
+  ring();
+}
+
+void Session::ring() {
+  if (!board_.answer()) fault("it asked for answers it never waited for");
+}
+
+void Session::fault(const std::string& what) {
+  if (over_) return;
+  board_.kill();
+  end(kRunCrashed, "the module damaged the board's messages to the platform: " + what, true);
 }
 
 bool Session::step(std::chrono::milliseconds wait) {
   if (over_) return false;
   // A module that calls without end must not keep the clock from being looked at.
-  const bool more = drain(kMostCallsPerStep);
+  const bool more = drain(kMostCallsPerStep, Clock::now() + kStepTime);
+  noteSignsOfLife(more);
   pushKeys();
   settleTurn();
   watch();
@@ -92,44 +112,74 @@ std::chrono::milliseconds Session::untilNextDeadline() const {
   return std::max(next, milliseconds(0));
 }
 
-bool Session::drain(size_t most) {
+// Calls the board posted since the last look, or a board that waits on a
+// backlog this side has yet to serve, mean the module is not stuck: the
+// watchdog counts from the module's calls, not from when they were served.
+void Session::noteSignsOfLife(bool backlog) {
+  const uint32_t tail = __atomic_load_n(&board_.wire().callTail, __ATOMIC_ACQUIRE);
+  if (tail != seenTail_ || (backlog && board_.asleep())) lastCall_ = Clock::now();
+  seenTail_ = tail;
+}
+
+// The next message's head, checked; false (the run ended) when the module wrote over the ring.
+bool Session::nextMessage(uint32_t& head, uint32_t tail, WireMessage& message) {
   WireShared& wire = board_.wire();
-  uint32_t head = wire.callHead;
+  const uint32_t offset = head % WIRE_CALL_RING_BYTES, toEnd = WIRE_CALL_RING_BYTES - offset;
+  const uint32_t waiting = tail - head;
+  if (waiting > WIRE_CALL_RING_BYTES || waiting % 4 != 0) {
+    fault("the ring's tail is out of its bounds");
+    return false;
+  }
+  if (toEnd < kMessageBytes) {
+    message.call = WIRE_PAD;
+    return waiting >= toEnd || (fault("a message runs past the ring's end"), false);
+  }
+  std::memcpy(&message, wire.calls + offset, kMessageBytes);
+  if (message.call == WIRE_PAD) {
+    if (toEnd >= kLongestMessage || waiting < toEnd) {
+      fault("a filler where a message fits");
+      return false;
+    }
+    return true;
+  }
+  if (message.size > WIRE_MAX_PAYLOAD || kMessageBytes + padded(message.size) > toEnd ||
+      waiting < kMessageBytes + padded(message.size)) {
+    fault("a message's length is out of its bounds");
+    return false;
+  }
+  return true;
+}
+
+bool Session::drain(size_t most, Clock::time_point until) {
+  WireShared& wire = board_.wire();
+  uint32_t head = ownHead_;
   bool more = false;
   for (size_t handled = 0; !over_; ++handled) {
     const uint32_t tail = __atomic_load_n(&wire.callTail, __ATOMIC_ACQUIRE);
     if (head == tail) break;
-    if (handled == most) {
+    if (handled == most || (handled % 16 == 0 && Clock::now() >= until)) {
       more = true;
       break;
     }
-    const uint32_t offset = head % WIRE_CALL_RING_BYTES, toEnd = WIRE_CALL_RING_BYTES - offset;
-    if (toEnd < kMessageBytes) {
-      head += toEnd;
-      continue;
-    }
     WireMessage message;
-    std::memcpy(&message, wire.calls + offset, kMessageBytes);
+    if (!nextMessage(head, tail, message)) break;
+    const uint32_t offset = head % WIRE_CALL_RING_BYTES;
     if (message.call == WIRE_PAD) {
-      head += toEnd;
+      head += WIRE_CALL_RING_BYTES - offset;
+      ownHead_ = head;
+      __atomic_store_n(&wire.callHead, head, __ATOMIC_RELEASE);
       continue;
-    }
-    // The module shares a process with this memory and may have written over it.
-    if (message.size > WIRE_MAX_PAYLOAD || kMessageBytes + padded(message.size) > toEnd ||
-        tail - head < kMessageBytes + padded(message.size)) {
-      board_.kill();
-      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
-      break;
     }
     const std::string payload(reinterpret_cast<const char*>(wire.calls + offset + kMessageBytes), message.size);
     head += kMessageBytes + padded(message.size);
+    ownHead_ = head;
     __atomic_store_n(&wire.callHead, head, __ATOMIC_RELEASE);
     handle(message, payload);
     // A board that waits for room goes on as soon as half the ring is free,
     // so that it fills one half while this side drains the other.
     if (tail - head <= WIRE_CALL_RING_BYTES / 2) wakeForRoom();
   }
-  if (!more) wakeForRoom();
+  if (!more && !over_) wakeForRoom();
   return more;
 }
 
@@ -137,16 +187,12 @@ void Session::wakeForRoom() {
   WireShared& wire = board_.wire();
   if (__atomic_load_n(&wire.roomWanted, __ATOMIC_SEQ_CST) == 0) return;
   __atomic_store_n(&wire.roomWanted, 0u, __ATOMIC_SEQ_CST);
-  board_.answer();
+  ring();
 }
 
 void Session::handle(const WireMessage& message, std::string_view payload) {
   if (message.call >= WIRE_OSD_CREATE && message.call <= WIRE_FREAD_MORE) {
-    lastCall_ = Clock::now();
-    if (!platformCall(message, payload)) {
-      board_.kill();
-      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
-    }
+    if (!platformCall(message, payload)) fault("a call the board would not make");
     return;
   }
   boardReport(message, payload);
@@ -198,6 +244,7 @@ void Session::formatCall(const WireMessage& m, std::string_view payload) {
   const uint32_t* a = m.arg;
   const bool sprint = m.call == WIRE_SPRINT;
   const uint32_t length = sprint ? a[2] : a[0];
+  const uint32_t wholeLength = a[2];  // a print's, of which `length` was shown
   const bool formatNull = (sprint ? a[3] : a[1]) != 0;
   const size_t split = payload.find('\0');
   const std::string_view formatted = split == std::string_view::npos ? std::string_view() : payload.substr(split + 1);
@@ -207,7 +254,7 @@ void Session::formatCall(const WireMessage& m, std::string_view payload) {
   if (sprint)
     calls::sprint(rx_, wide(a[0], a[1]), formatOrNull, shown);
   else
-    calls::print(rx_, formatOrNull, shown);
+    calls::print(rx_, formatOrNull, shown, std::max<uint64_t>(wholeLength, shown.size()));
 }
 
 bool Session::systemCall(const WireMessage& m, std::string_view payload) {
@@ -225,10 +272,9 @@ bool Session::systemCall(const WireMessage& m, std::string_view payload) {
   }
 }
 
-void Session::sendRead(size_t offset, uint32_t result) {
-  const size_t chunk = std::min<size_t>(readBytes_.size() - offset, WIRE_DATA_BYTES);
-  std::memcpy(board_.wire().data, readBytes_.data() + offset, chunk);
-  answer({result, static_cast<uint32_t>(readBytes_.size())});
+void Session::sendRead(uint32_t result) {
+  calls::readPiece(rx_, reading_, board_.wire().data, WIRE_DATA_BYTES);
+  answer({result, static_cast<uint32_t>(reading_.bytes)});
 }
 
 bool Session::diskCall(const WireMessage& m, std::string_view payload) {
@@ -240,11 +286,12 @@ bool Session::diskCall(const WireMessage& m, std::string_view payload) {
     case WIRE_HDD_FOPEN: answer({calls::hddFopen(rx_, name)}); return true;
     case WIRE_HDD_FLEN: answer({calls::hddFlen(rx_, wide(a[0], a[1]))}); return true;
     case WIRE_HDD_FREAD:
-      sendRead(0, calls::hddFread(rx_, wide(a[0], a[1]), a[2], a[3], wide(a[4], a[5]), readBytes_));
+      sendRead(calls::hddFread(rx_, wide(a[0], a[1]), a[2], a[3], wide(a[4], a[5]), reading_));
       return true;
     case WIRE_FREAD_MORE:
-      if (a[0] >= readBytes_.size()) return false;
-      sendRead(a[0], 0);
+      // The pieces of one read are asked for in order, each once.
+      if (a[0] != reading_.done || reading_.done >= reading_.bytes) return false;
+      sendRead(0);
       return true;
     case WIRE_HDD_FCLOSE: calls::hddFclose(rx_, wide(a[0], a[1])); return true;
     case WIRE_HDD_CHANGEDIR: {
@@ -265,13 +312,15 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
   const uint32_t* a = m.arg;
   switch (m.call) {
     case WIRE_HELLO: {
-      const std::string dir = rx_.disk.currentDir();
+      if (std::exchange(helloSeen_, true)) return fault("the board said hello twice");
+      const std::string dir = rx_.disk.currentDir().substr(0, WIRE_DATA_BYTES - 1);
       std::memcpy(board_.wire().data, dir.c_str(), dir.size() + 1);
       pointerBytes_ = a[0];
       answer({0});
       return;
     }
     case WIRE_LOADED: {
+      if (std::exchange(loadedSeen_, true)) return fault("the module was loaded twice");
       ModuleRecords records;
       std::vector<std::string> texts;
       size_t at = 0;
@@ -294,7 +343,10 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       return;
     }
     case WIRE_LOAD_FAILED: loadFailure_ = textOf(payload); return;
-    case WIRE_EVENT: calls::event(rx_, a[0], a[1], a[2]); return;
+    case WIRE_EVENT:
+      if (rx_.keysDelivered >= keysPushed_) return fault("a key was delivered that was never pressed");
+      calls::event(rx_, a[0], a[1], a[2]);
+      return;
     case WIRE_EVENT_RESULT: calls::eventResult(rx_, a[0], a[1], a[2], a[3]); return;
     case WIRE_MAIN_STARTED: lastTurn_ = Clock::now(); return;
     case WIRE_MAIN_RETURNED: moduleResult = static_cast<int32_t>(a[0]); return;
@@ -326,31 +378,44 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       awaitingDebugger_ = false;
       debuggerAttached_ = true;
       return;
-    default:
-      board_.kill();
-      end(kRunCrashed, "the module damaged the board's messages to the platform", true);
+    default: fault("a message the board never sends");
   }
 }
+
+// The board's place in the key ring, checked: it lies between where it was and what was pushed.
+std::optional<uint32_t> Session::keyHead() {
+  const uint32_t head = __atomic_load_n(&board_.wire().eventHead, __ATOMIC_ACQUIRE);
+  if (head - keyHead_ > ownKeyTail_ - keyHead_) {
+    fault("the key ring's head is out of its bounds");
+    return std::nullopt;
+  }
+  keyHead_ = head;
+  return head;
+}
+
+bool Session::keysQueued() const { return ownKeyTail_ != keyHead_; }
 
 void Session::pushKeys() {
   // Keys are translated with the remote type the module settled on, which it
   // has done by its first turn.
-  if (!turnSeen_) return;
+  if (!turnSeen_ || over_) return;
   WireShared& wire = board_.wire();
-  uint32_t tail = wire.eventTail;
+  const auto head = keyHead();
+  if (!head) return;
   const Remote now = remote();
-  while (!keys_.empty() && tail - __atomic_load_n(&wire.eventHead, __ATOMIC_ACQUIRE) < WIRE_EVENT_SLOTS) {
-    wire.events[tail % WIRE_EVENT_SLOTS] = WireEvent{TAP_EVENT_KEY, now.code(keys_.front()), 0};
+  while (!keys_.empty() && ownKeyTail_ - *head < WIRE_EVENT_SLOTS) {
+    wire.events[ownKeyTail_ % WIRE_EVENT_SLOTS] = WireEvent{TAP_EVENT_KEY, now.code(keys_.front()), 0};
     keys_.pop_front();
-    ++tail;
+    ++ownKeyTail_;
+    ++keysPushed_;
   }
-  __atomic_store_n(&wire.eventTail, tail, __ATOMIC_RELEASE);
+  // Written every time: a tail the module moved is put back.
+  __atomic_store_n(&wire.eventTail, ownKeyTail_, __ATOMIC_RELEASE);
 }
 
 void Session::settleTurn() {
-  if (over_) return;
-  WireShared& wire = board_.wire();
-  const bool queued = wire.eventTail != __atomic_load_n(&wire.eventHead, __ATOMIC_ACQUIRE);
+  if (over_ || !keyHead()) return;
+  const bool queued = keysQueued();
   const auto now = Clock::now();
   const bool ranOut = keysEnded_ && keys_.empty() && !queued;
   if (!ranOut) idleSince_.reset();
@@ -382,7 +447,7 @@ void Session::watch() {
     killedFor_ = "the module stopped calling the platform for " + seconds + " s (an endless loop?)";
     killedCode_ = kRunHung;
   } else if (limits_.watchdog.count() != 0 && now - lastTurn_ >= limits_.watchdog && !turnWaiting_ &&
-             (!keys_.empty() || board_.wire().eventTail != board_.wire().eventHead)) {
+             (!keys_.empty() || keysQueued())) {
     killedFor_ = "the module has not given the platform its turn (TAP_SystemProc) for " + seconds +
                  " s while keys were waiting";
     killedCode_ = kRunHung;
@@ -403,11 +468,12 @@ void Session::watch() {
 // The board answers SIGXCPU with its registers and stack, as for a fault, and
 // ends; a module that blocks signals gets no say and is killed all the same.
 void Session::askWhereItIsStuck(int& status) {
+  if (board_.pid() <= 0) return;
   kill(board_.pid(), SIGXCPU);
   // The answer may wait for room in the ring, which the module may have filled.
   const auto deadline = Clock::now() + std::chrono::seconds(1);
-  while (Clock::now() < deadline && !board_.ended(status)) {
-    drain(kMostCallsPerStep);
+  while (Clock::now() < deadline && !board_.ended(status) && !over_) {
+    drain(kMostCallsPerStep, deadline);
     pollfd ended{board_.exitWatch(), POLLIN, 0};
     poll(&ended, board_.exitWatch() >= 0 ? 1 : 0, 5);
   }
@@ -429,7 +495,8 @@ void Session::stop(const std::string& why) {
   board_.kill();
   int status = 0;
   board_.ended(status);
-  finish(status);
+  // Nobody reads what the module said last: the run was stopped.
+  finish(status, std::chrono::milliseconds(0));
 }
 
 void Session::end(int code, const std::string& verdict, bool summary) {
@@ -440,8 +507,10 @@ void Session::end(int code, const std::string& verdict, bool summary) {
   summaryWanted_ = summary;
 }
 
-void Session::finish(int status) {
-  drain();  // what the board said before it ended
+void Session::finish(int status, std::chrono::milliseconds lastCallsTime) {
+  // What the board said before it ended, as far as there is time for it.
+  if (drain(SIZE_MAX, Clock::now() + lastCallsTime))
+    notes_.push_back("the run ended before the platform had served all of the module's calls");
   if (over_) return;
   if (!killedFor_.empty()) return end(killedCode_, killedFor_ + stuckPlace(), killedCode_ != kRunFailed);
   // gdb's kill: gdbserver sends SIGKILL, qemu's stub exits with 0; neither leaves the board a word.

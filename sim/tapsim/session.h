@@ -13,6 +13,7 @@
 
 #include "boardprocess.h"
 #include "crashreport.h"
+#include "firmware/calls.h"
 #include "firmware/loader.h"
 #include "firmware/receiver.h"
 #include "platform/remote.h"
@@ -68,6 +69,8 @@ class Session {
   const std::string& verdict() const { return verdict_; }  // one line, empty when all went well
   // Lines that follow the verdict: the calls a crashed module was in.
   const std::vector<std::string>& verdictDetails() const { return details_; }
+  // Problems of the run itself, for the summary.
+  const std::vector<std::string>& notes() const { return notes_; }
   bool summaryWanted() const { return summaryWanted_; }
   std::optional<int32_t> moduleResult;
   bool stalled = false;
@@ -75,9 +78,16 @@ class Session {
 
  private:
   using Clock = std::chrono::steady_clock;
-  // Handles at most `most` calls; true when more are waiting.
-  bool drain(size_t most = SIZE_MAX);
+  // Handles at most `most` calls, until `until`; true when more are waiting.
+  bool drain(size_t most, std::chrono::steady_clock::time_point until);
+  bool nextMessage(uint32_t& head, uint32_t tail, WireMessage& message);
+  void noteSignsOfLife(bool backlog);
   void wakeForRoom();
+  void ring();
+  // Ends the run: the module wrote over what the board and the host share.
+  void fault(const std::string& what);
+  std::optional<uint32_t> keyHead();
+  bool keysQueued() const;
   void handle(const WireMessage& message, std::string_view payload);
   bool platformCall(const WireMessage& message, std::string_view payload);
   bool screenCall(const WireMessage& message, std::string_view payload);
@@ -85,7 +95,7 @@ class Session {
   bool diskCall(const WireMessage& message, std::string_view payload);
   void turnCall(const uint32_t* args);
   void formatCall(const WireMessage& message, std::string_view payload);
-  void sendRead(size_t offset, uint32_t result);
+  void sendRead(uint32_t result);
   void boardReport(const WireMessage& message, std::string_view payload);
   void answer(std::initializer_list<uint32_t> words);
   void pushKeys();
@@ -93,7 +103,8 @@ class Session {
   void watch();
   void askWhereItIsStuck(int& status);
   std::string stuckPlace();
-  void finish(int status);
+  // What is left of the module's calls when the run ends gets `lastCallsTime`.
+  void finish(int status, std::chrono::milliseconds lastCallsTime = std::chrono::milliseconds(1000));
   void end(int code, const std::string& verdict, bool summary);
   std::string crashLine(int signal);
   std::chrono::milliseconds untilNextDeadline() const;
@@ -115,7 +126,13 @@ class Session {
   Clock::time_point turnAskedAt_{};
   Clock::time_point lastCall_ = Clock::now(), lastTurn_ = Clock::now();
   std::optional<Clock::time_point> idleSince_;
-  std::vector<uint8_t> readBytes_;
+  calls::PendingRead reading_;
+  // The host's own places in the rings; what the shared memory says is only checked against them.
+  uint32_t ownHead_ = 0, seenTail_ = 0;
+  uint32_t ownKeyTail_ = 0, keyHead_ = 0;
+  uint64_t keysPushed_ = 0;
+  bool helloSeen_ = false, loadedSeen_ = false;
+  std::vector<std::string> notes_;
   bool over_ = false;
   int exitCode_ = kRunOk;
   std::string verdict_;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -37,6 +38,14 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   for (auto& s : strings) result.push_back(s.data());
   result.push_back(nullptr);
   return result;
+}
+
+// The high-water mark of the process's resident memory (its own, not its children's).
+long residentPeakKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  return 0;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -112,6 +121,7 @@ Outcome Process::wait(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   for (;;) {
+    outcome.peakKiB = std::max(outcome.peakKiB, residentPeakKiB(pid_));
     const pid_t done = waitpid(pid_, &status, WNOHANG);
     if (done == pid_) break;
     if (std::chrono::steady_clock::now() >= deadline) {

@@ -34,6 +34,7 @@ struct Outcome {
   int exitCode = -1;  // 128 + signal when killed
   bool timedOut = false;
   bool strayProcesses = false;  // something it started was still running after it ended
+  long peakKiB = 0;             // the process's own largest resident memory, as last seen alive
   std::string out, err;
   std::vector<std::string> outLines() const;
   std::vector<std::string> errLines() const;

@@ -15,4 +15,6 @@ int close(int fd);
 char* getenv(const char* name);
 int sigprocmask(int how, const void* set, void* old);
 int mprotect(void* address, unsigned long size, int protection);
+void* mmap(void* address, unsigned long size, int protection, int flags, int fd, long offset);
+int ftruncate(int fd, long size);
 }

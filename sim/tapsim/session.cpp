@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "firmware/calls.h"
+#include "platform/visible.h"
 
 namespace tapsim {
 namespace {
@@ -261,6 +262,16 @@ bool Session::diskCall(const WireMessage& m, std::string_view payload) {
   }
 }
 
+void Session::noteRefused(std::string_view payload) {
+  constexpr size_t kLongest = 160, kMostTold = 20;
+  std::string call = visibleBytes(textOf(payload).substr(0, kLongest));
+  if (std::find(refused_.begin(), refused_.end(), call) != refused_.end()) return;
+  if (refused_.size() < kMostTold)
+    refused_.push_back(std::move(call));
+  else
+    ++refusedUntold_;
+}
+
 void Session::boardReport(const WireMessage& m, std::string_view payload) {
   const uint32_t* a = m.arg;
   switch (m.call) {
@@ -323,6 +334,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       if (onAwaitingDebugger) onAwaitingDebugger();
       return;
     case WIRE_DEBUGGER_ATTACHED: awaitingDebugger_ = false; return;
+    case WIRE_REFUSED: noteRefused(payload); return;
     default:
       board_.kill();
       end(kRunCrashed, "the module damaged the board's messages to the platform", true);

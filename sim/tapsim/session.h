@@ -65,6 +65,9 @@ class Session {
   // Lines that follow the verdict: the calls a crashed module was in.
   const std::vector<std::string>& verdictDetails() const { return details_; }
   bool summaryWanted() const { return summaryWanted_; }
+  // The C library calls the sandbox refused, each once, as the board told them.
+  const std::vector<std::string>& refusedCalls() const { return refused_; }
+  uint64_t refusedUntold() const { return refusedUntold_; }
   std::optional<int32_t> moduleResult;
   bool stalled = false;
   std::string keyHandling;
@@ -83,6 +86,7 @@ class Session {
   void formatCall(const WireMessage& message, std::string_view payload);
   void sendRead(size_t offset, uint32_t result);
   void boardReport(const WireMessage& message, std::string_view payload);
+  void noteRefused(std::string_view payload);
   void answer(std::initializer_list<uint32_t> words);
   void pushKeys();
   void settleTurn();
@@ -121,6 +125,8 @@ class Session {
   std::optional<Fault> crash_;
   std::string killedFor_;
   int killedCode_ = 0;
+  std::vector<std::string> refused_;
+  uint64_t refusedUntold_ = 0;
 };
 
 }  // namespace tapsim

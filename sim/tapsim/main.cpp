@@ -198,7 +198,7 @@ int prepare(FrontOptions& options, Prepared& run) {
   run.confinement = Confinement::plan(run.command, options.module, stub ? options.gdbPort : std::nullopt,
                                       options.sandbox);
   if (options.sandbox == SandboxMode::required && !run.confinement.complete())
-    return fail(kRunFailed, "--require-sandbox: not running the module, " + run.confinement.describe());
+    return fail(kRunFailed, "--require-sandbox: the module would not be confined (" + run.confinement.describe() + ")");
   return kRunOk;
 }
 

@@ -64,17 +64,21 @@ bool refuseTerminalInput(scmp_filter_ctx filter) {
   return added;
 }
 
-// No socket at all, but TCP over IPv4 or IPv6 for qemu's gdb stub when a debugger is asked for.
+// No socket at all, but TCP over IPv4 or IPv6 for qemu's gdb stub when a
+// debugger is asked for. A rule takes one comparison per argument, so what is
+// refused is named value by value.
 bool refuseSockets(scmp_filter_ctx filter, bool debuggerSocket) {
+  const auto refuseWhen = [filter](scmp_arg_cmp comparison) {
+    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 1, comparison) == 0;
+  };
   if (!debuggerSocket) return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 0) == 0;
-  bool added = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 2,
-                                SCMP_A0_64(SCMP_CMP_NE, AF_INET), SCMP_A0_64(SCMP_CMP_NE, AF_INET6)) == 0;
-  for (uint64_t type = 0; type < 16; ++type)
-    if (type != SOCK_STREAM)
-      added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 1,
-                                SCMP_A1_64(SCMP_CMP_MASKED_EQ, 0xF, type)) == 0;
-  added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 2, SCMP_A2_64(SCMP_CMP_NE, 0),
-                            SCMP_A2_64(SCMP_CMP_NE, IPPROTO_TCP)) == 0;
+  constexpr uint64_t kFamilies = 64, kKinds = 16;
+  bool added = refuseWhen(SCMP_A0_64(SCMP_CMP_GE, kFamilies)) && refuseWhen(SCMP_A2_64(SCMP_CMP_GT, IPPROTO_TCP));
+  for (uint64_t family = 0; family < kFamilies; ++family)
+    if (family != AF_INET && family != AF_INET6) added &= refuseWhen(SCMP_A0_64(SCMP_CMP_EQ, family));
+  for (uint64_t kind = 0; kind < kKinds; ++kind)
+    if (kind != SOCK_STREAM) added &= refuseWhen(SCMP_A1_64(SCMP_CMP_MASKED_EQ, 0xF, kind));
+  for (uint64_t protocol = 1; protocol < IPPROTO_TCP; ++protocol) added &= refuseWhen(SCMP_A2_64(SCMP_CMP_EQ, protocol));
   return added;
 }
 

@@ -64,18 +64,6 @@ void addSysroot(const fs::path& sysroot, std::vector<fs::path>& into) {
     }
 }
 
-// A memory checker runs the board on its own tools, which the board must reach then.
-void addMemoryChecker(std::vector<fs::path>& into) {
-  const char* preload = std::getenv("LD_PRELOAD");
-  std::string_view files = preload != nullptr ? preload : "";
-  while (!files.empty()) {
-    const size_t end = std::min(files.find(':'), files.size());
-    const fs::path file(files.substr(0, end));
-    if (file.filename().string().starts_with("vgpreload_")) into.push_back(file.parent_path());
-    files.remove_prefix(std::min(end + 1, files.size()));
-  }
-}
-
 BoardReach reachOf(const std::vector<std::string>& command, const fs::path& module, std::optional<uint16_t> stubPort) {
   BoardReach reach;
   for (size_t i = 0; i < command.size(); ++i) {
@@ -90,7 +78,6 @@ BoardReach reachOf(const std::vector<std::string>& command, const fs::path& modu
     }
   }
   reach.readExecute.insert(reach.readExecute.end(), std::begin(kLibraryFolders), std::end(kLibraryFolders));
-  addMemoryChecker(reach.readExecute);
   const fs::path absoluteModule = fs::absolute(module);
   reach.readOnly = {absoluteModule, absoluteModule.string() + ".debug"};
   addOwnLibraries(absoluteModule, reach.readExecute);
@@ -114,12 +101,13 @@ Confinement Confinement::plan(const std::vector<std::string>& command, const fs:
                               std::optional<uint16_t> stubPort, SandboxMode mode) {
   Confinement confinement;
   confinement.mode_ = mode;
-  if (mode == SandboxMode::off || command.empty()) return confinement;
+  // valgrind runs the child between fork and exec on its own processor,
+  // which passes neither layer's system calls on to the kernel.
+  confinement.memoryChecked_ = RUNNING_ON_VALGRIND != 0;
+  if (mode == SandboxMode::off || command.empty() || confinement.memoryChecked_) return confinement;
   confinement.landlock_.abi = landlockAbi();
   if (confinement.landlock_.abi > 0) confinement.landlock_.reach = reachOf(command, module, stubPort);
-  // Under valgrind the board's exec is valgrind's own, from a path of its choosing.
-  const char* program = RUNNING_ON_VALGRIND ? nullptr : command.front().c_str();
-  confinement.filter_ = syscallFilter(stubPort.has_value(), program);
+  confinement.filter_ = syscallFilter(stubPort.has_value(), command.front().c_str());
   return confinement;
 }
 
@@ -127,6 +115,8 @@ std::string Confinement::describe() const {
   const int abi = landlock_.abi;
   const bool filtered = !filter_.empty();
   if (mode_ == SandboxMode::off) return "sandbox: none (--no-sandbox): the module can reach whatever you can";
+  if (memoryChecked_)
+    return "sandbox: none (valgrind cannot pass Landlock and seccomp on): the module can reach whatever you can";
   if (abi == 0 && !filtered)
     return "sandbox: none (this kernel has neither Landlock nor seccomp): the module can reach whatever you can";
   if (abi == 0) return "sandbox: seccomp only (this kernel has no Landlock): the module can read your files";

@@ -38,7 +38,7 @@ bool applyLandlock(const LandlockPlan& plan);
 
 // The seccomp filter, compiled in the host; empty when libseccomp could not
 // make it. `program`: the address of the path the child execs, the one exec
-// that passes (null: any, for a memory checker that execs on the board's behalf).
+// that passes (null: any).
 std::vector<sock_filter> syscallFilter(bool debuggerSocket, const char* program);
 
 class Confinement {
@@ -57,6 +57,7 @@ class Confinement {
 
  private:
   SandboxMode mode_ = SandboxMode::confined;
+  bool memoryChecked_ = false;
   LandlockPlan landlock_;
   std::vector<sock_filter> filter_;
 };

@@ -127,7 +127,7 @@ std::string Confinement::describe() const {
 }
 
 const char* Confinement::apply() const {
-  if (mode_ == SandboxMode::off) return nullptr;
+  // Kept by any run, confined or not: the module cannot dump core or reach a terminal.
   setsid();
   limit(RLIMIT_CORE, 0);
   limit(RLIMIT_FSIZE, rlim_t{1} << 30);
@@ -137,6 +137,7 @@ const char* Confinement::apply() const {
     dup2(null, 0);
     close(null);
   }
+  if (mode_ == SandboxMode::off || memoryChecked_) return nullptr;
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return "cannot set no-new-privileges";
   if (!applyLandlock(landlock_)) return "the kernel refused the Landlock rules";
   if (filter_.empty()) return nullptr;

@@ -121,8 +121,13 @@ std::string Confinement::describe() const {
     return "sandbox: none (this kernel has neither Landlock nor seccomp): the module can reach whatever you can";
   if (abi == 0) return "sandbox: seccomp only (this kernel has no Landlock): the module can read your files";
   std::string line = "sandbox: Landlock ABI " + std::to_string(abi) + (filtered ? ", seccomp" : " only (no seccomp)");
-  if (abi < 4 && !filtered) line += ": the module can open TCP connections";
-  if (abi < 6) line += ": this kernel's Landlock cannot keep the module's signals within the run";
+  // Rights the running ABI lacks, which the filter does not make up for.
+  std::vector<std::string> gaps;
+  if (abi < 3) gaps.emplace_back("truncating your files");
+  if (abi < 4 && !filtered) gaps.emplace_back("connecting over TCP");
+  if (abi < 6) gaps.emplace_back("signalling your processes");
+  for (size_t i = 0; i < gaps.size(); ++i)
+    line += (i == 0 ? ": this kernel's Landlock cannot stop the module " : i + 1 == gaps.size() ? " or " : ", ") + gaps[i];
   return line;
 }
 

@@ -238,7 +238,10 @@ const Layers kLayers[] = {
     {"full", "7", {}, 0, "sandbox: Landlock ABI 7, seccomp"},
     {"no_landlock", "0", {}, 0, "sandbox: seccomp only (this kernel has no Landlock): the module can read your files"},
     {"landlock_without_scopes", "5", {}, 0,
-     "sandbox: Landlock ABI 5, seccomp: this kernel's Landlock cannot keep the module's signals within the run"},
+     "sandbox: Landlock ABI 5, seccomp: this kernel's Landlock cannot stop the module signalling your processes"},
+    {"landlock_without_truncation", "2", {}, 0,
+     "sandbox: Landlock ABI 2, seccomp: this kernel's Landlock cannot stop the module truncating your files or "
+     "signalling your processes"},
     {"required_without_landlock", "0", {"--require-sandbox"}, 1,
      "tapsim: --require-sandbox: the module would not be confined (sandbox: seccomp only"},
     {"unconfined_on_purpose", "7", {"--no-sandbox"}, 0,

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <fstream>
 #include <memory>
 
@@ -21,109 +22,97 @@ namespace {
 namespace fs = std::filesystem;
 
 enum class Build { pc, receiver };
-enum class Aim { nothing, secret, freshFile, module, tcp4, tcp6, udp4, udp6, abstractSocket, pathSocket, folder };
 
 struct Escape {
   std::string name;
-  Aim aim;
+  std::string aim;        // a file of the test's folder, "module", or a listener: tcp4 tcp6 udp4 udp6 abstract unix
   std::string told = {};  // the summary's problem line for a C library call, with the target as %
   bool answered = true;   // the call's own answer tells (kill(-1) says 0 when every signal was refused)
 };
 
 const Escape kEscapes[] = {
-    {"read_host_file", Aim::secret},
-    {"create_host_file", Aim::freshFile},
-    {"truncate_host_file", Aim::secret},
-    {"rename_host_file", Aim::secret},
-    {"link_host_file", Aim::secret},
-    {"follow_link_out_of_proc", Aim::secret},
-    {"write_host_memory", Aim::nothing},
-    {"read_host_environment", Aim::nothing},
-    {"reopen_descriptor_for_writing", Aim::module},
-    {"exec_shell", Aim::nothing},
-    {"tcp_ipv4", Aim::tcp4},
-    {"tcp_ipv6", Aim::tcp6},
-    {"udp_ipv4", Aim::udp4},
-    {"udp_ipv6", Aim::udp6},
-    {"bind_tcp", Aim::nothing},
-    {"abstract_unix_socket", Aim::abstractSocket},
-    {"path_unix_socket", Aim::pathSocket},
-    {"signal_host", Aim::nothing},
-    {"signal_everyone", Aim::nothing, "", false},
-    {"ptrace_host", Aim::nothing},
-    {"read_host_memory_directly", Aim::nothing},
-    {"io_uring", Aim::nothing},
-    {"unshare_user_namespace", Aim::nothing},
-    {"push_terminal_input", Aim::nothing},
-    {"fork", Aim::nothing},
-    {"foreign_call_number", Aim::nothing},
-    {"library_fopen", Aim::secret, "fopen(\"%\", \"r\")"},
-    {"library_open", Aim::secret, "open(\"%\")"},
-    {"library_opendir", Aim::folder, "opendir(\"%\")"},
-    {"library_unlink", Aim::secret, "unlink(\"%\")"},
-    {"library_socket", Aim::nothing, "socket(AF_INET, SOCK_STREAM)"},
-    {"library_fork", Aim::nothing, "fork()"},
+    {"read_host_file", "secret"},
+    {"create_host_file", "fresh"},
+    {"truncate_host_file", "secret"},
+    {"rename_host_file", "secret"},
+    {"link_host_file", "secret"},
+    {"follow_link_out_of_proc", "secret"},
+    {"write_host_memory", ""},
+    {"read_host_environment", ""},
+    {"reopen_descriptor_for_writing", "module"},
+    {"exec_shell", ""},
+    {"tcp_ipv4", "tcp4"},
+    {"tcp_ipv6", "tcp6"},
+    {"udp_ipv4", "udp4"},
+    {"udp_ipv6", "udp6"},
+    {"bind_tcp", ""},
+    {"unix_socket", "unix"},
+    {"abstract_unix_socket", "abstract"},
+    {"signal_host", ""},
+    {"signal_everyone", "", "", false},
+    {"ptrace_host", ""},
+    {"read_host_memory_directly", ""},
+    {"io_uring", ""},
+    {"unshare_user_namespace", ""},
+    {"push_terminal_input", ""},
+    {"fork", ""},
+    {"foreign_call_number", ""},
+    {"library_fopen", "secret", "fopen(\"%\", \"r\")"},
+    {"library_open", "secret", "open(\"%\")"},
+    {"library_opendir", "", "opendir(\"%\")"},
+    {"library_unlink", "secret", "unlink(\"%\")"},
+    {"library_socket", "", "socket(AF_INET, SOCK_STREAM)"},
+    {"library_fork", "", "fork()"},
 };
 
 void PrintTo(const Escape& e, std::ostream* out) { *out << e.name; }
 
 std::atomic<int> urgentSignals = 0;
 
-// A listening or bound socket of the test's; whatever reached it is still queued at the end.
-struct Target {
-  int socket = -1;
-  std::string text;
-  ~Target() {
-    if (socket >= 0) close(socket);
+// A socket of the test's on loopback, or named; whatever reached it is still queued at the end.
+struct Listener {
+  int fd = -1;
+  ~Listener() {
+    if (fd >= 0) close(fd);
   }
   bool reached() const {
-    if (socket < 0) return false;
     char byte;
-    const int accepted = accept4(socket, nullptr, nullptr, SOCK_NONBLOCK);
+    const int accepted = fd < 0 ? -1 : accept4(fd, nullptr, nullptr, SOCK_NONBLOCK);
     if (accepted >= 0) close(accepted);
-    return accepted >= 0 || recv(socket, &byte, 1, MSG_DONTWAIT) >= 0;
+    return accepted >= 0 || (fd >= 0 && recv(fd, &byte, 1, MSG_DONTWAIT) >= 0);
   }
 };
 
-void listenOn(Target& target, int family, int type, sockaddr* address, socklen_t size) {
-  target.socket = socket(family, type | SOCK_NONBLOCK, 0);
-  ASSERT_GE(target.socket, 0);
-  ASSERT_EQ(bind(target.socket, address, size), 0);
-  if (type == SOCK_STREAM) {
-    ASSERT_EQ(listen(target.socket, 4), 0);
+// Listens on the aim's address; what the module is told to aim at ("@name" for an abstract socket).
+std::string listen(Listener& listener, const std::string& aim, const fs::path& folder) {
+  const int family = aim.ends_with('4') ? AF_INET : aim.ends_with('6') ? AF_INET6 : AF_UNIX;
+  const int type = aim.starts_with("udp") ? SOCK_DGRAM : SOCK_STREAM;
+  sockaddr_storage address{};
+  address.ss_family = static_cast<sa_family_t>(family);
+  socklen_t size = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+  reinterpret_cast<sockaddr_in&>(address).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (family == AF_INET6) reinterpret_cast<sockaddr_in6&>(address).sin6_addr = in6addr_loopback;
+  std::string name = aim == "unix" ? (folder / "socket").string() : "@quarnel-escape-" + std::to_string(getpid());
+  if (family == AF_UNIX) {
+    char* path = reinterpret_cast<sockaddr_un&>(address).sun_path;
+    path[name.copy(path, sizeof(sockaddr_un::sun_path) - 1)] = '\0';
+    if (path[0] == '@') path[0] = '\0';
+    size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
   }
-  if (family == AF_UNIX) return;
-  getsockname(target.socket, address, &size);
-  target.text = std::to_string(ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(address)->sin_port
-                                                       : reinterpret_cast<sockaddr_in6*>(address)->sin6_port));
+  listener.fd = socket(family, type | SOCK_NONBLOCK, 0);
+  if (bind(listener.fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      (type == SOCK_STREAM && ::listen(listener.fd, 4) != 0))
+    throw std::runtime_error("cannot listen for " + aim);
+  getsockname(listener.fd, reinterpret_cast<sockaddr*>(&address), &size);
+  // The port sits at the same place in both families' addresses.
+  return family == AF_UNIX ? name : std::to_string(ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port));
 }
 
-void aimAt(Aim aim, const Sandbox& sandbox, const fs::path& module, Target& target) {
-  sockaddr_in four{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-  sockaddr_in6 six{};
-  six.sin6_family = AF_INET6;
-  six.sin6_addr = in6addr_loopback;
-  sockaddr_un local{.sun_family = AF_UNIX, .sun_path = {}};
-  switch (aim) {
-    case Aim::nothing: return;
-    case Aim::secret: target.text = (sandbox / "secret").string(); return;
-    case Aim::freshFile: target.text = (sandbox / "fresh").string(); return;
-    case Aim::module: target.text = module.string(); return;
-    case Aim::folder: target.text = (sandbox / "").string(); return;
-    case Aim::tcp4: return listenOn(target, AF_INET, SOCK_STREAM, reinterpret_cast<sockaddr*>(&four), sizeof four);
-    case Aim::udp4: return listenOn(target, AF_INET, SOCK_DGRAM, reinterpret_cast<sockaddr*>(&four), sizeof four);
-    case Aim::tcp6: return listenOn(target, AF_INET6, SOCK_STREAM, reinterpret_cast<sockaddr*>(&six), sizeof six);
-    case Aim::udp6: return listenOn(target, AF_INET6, SOCK_DGRAM, reinterpret_cast<sockaddr*>(&six), sizeof six);
-    case Aim::abstractSocket:
-      target.text = "quarnel-escape-" + std::to_string(getpid());
-      target.text.copy(local.sun_path + 1, sizeof local.sun_path - 2);
-      return listenOn(target, AF_UNIX, SOCK_STREAM, reinterpret_cast<sockaddr*>(&local),
-                      static_cast<socklen_t>(sizeof(sa_family_t) + 1 + target.text.size()));
-    case Aim::pathSocket:
-      target.text = (sandbox / "socket").string();
-      target.text.copy(local.sun_path, sizeof local.sun_path - 1);
-      return listenOn(target, AF_UNIX, SOCK_STREAM, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  }
+std::string aimAt(const std::string& aim, const fs::path& folder, const fs::path& module, Listener& listener) {
+  if (aim == "secret" || aim == "fresh") return (folder / aim).string();
+  if (aim == "module") return module.string();
+  if (aim.empty()) return (folder / "").string();
+  return listen(listener, aim, folder);
 }
 
 fs::path moduleFor(Build build, const std::string& name) {
@@ -151,12 +140,12 @@ TEST_P(EscapeAttempt, IsRefusedAndTheRunGoesOn) {
   Sandbox sandbox;
   std::ofstream(sandbox / "secret") << "the user's own\n";
   const fs::path module = escapesModule(build);
-  Target target;
-  aimAt(escape.aim, sandbox, module, target);
+  Listener listener;
+  const std::string target = aimAt(escape.aim, sandbox / "", module, listener);
   signal(SIGURG, [](int) { ++urgentSignals; });
   const int urgentBefore = urgentSignals;
   Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", module.string()},
-                 {"ESCAPE=" + escape.name, "ESCAPE_TARGET=" + target.text});
+                 {"ESCAPE=" + escape.name, "ESCAPE_TARGET=" + target});
   const Outcome outcome = tapsim.wait();
   ASSERT_EQ(outcome.exitCode, 0) << outcome.out << outcome.err;
   const int enosys = build == Build::pc ? 38 : 89;
@@ -167,10 +156,10 @@ TEST_P(EscapeAttempt, IsRefusedAndTheRunGoesOn) {
   EXPECT_TRUE(contains(outcome.out, "sandbox: Landlock ABI ")) << outcome.out;
   EXPECT_EQ(readText(sandbox / "secret"), "the user's own\n");
   for (const char* made : {"fresh", "secret.moved", "secret.linked"}) EXPECT_FALSE(fs::exists(sandbox / made)) << made;
-  EXPECT_FALSE(target.reached());
+  EXPECT_FALSE(listener.reached());
   EXPECT_EQ(urgentSignals, urgentBefore);
   std::string told = escape.told;
-  if (const size_t at = told.find('%'); at != std::string::npos) told.replace(at, 1, target.text);
+  if (const size_t at = told.find('%'); at != std::string::npos) told.replace(at, 1, target);
   if (told.empty())
     EXPECT_FALSE(contains(outcome.out, "problem: the module called")) << "a raw call was seen: " << outcome.out;
   else

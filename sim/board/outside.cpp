@@ -23,26 +23,26 @@ int boardOpenat64(int folder, const char* path, int flags, ...) __asm__("openat6
 int boardCreat(const char* path, unsigned mode) __asm__("creat");
 void* boardFopen(const char* path, const char* mode) __asm__("fopen");
 void* boardFopen64(const char* path, const char* mode) __asm__("fopen64");
-int boardStat(const char* path, void* status) __asm__("stat");
-int boardStat64(const char* path, void* status) __asm__("stat64");
-int boardLstat(const char* path, void* status) __asm__("lstat");
-int boardLstat64(const char* path, void* status) __asm__("lstat64");
-int boardAccess(const char* path, int mode) __asm__("access");
+int boardStat(const char* path, void* argument) __asm__("stat");
+int boardStat64(const char* path, void* argument) __asm__("stat64");
+int boardLstat(const char* path, void* argument) __asm__("lstat");
+int boardLstat64(const char* path, void* argument) __asm__("lstat64");
+int boardAccess(const char* path, int argument) __asm__("access");
 void* boardOpendir(const char* path) __asm__("opendir");
 int boardUnlink(const char* path) __asm__("unlink");
 int boardRmdir(const char* path) __asm__("rmdir");
-int boardMkdir(const char* path, unsigned mode) __asm__("mkdir");
+int boardMkdir(const char* path, unsigned argument) __asm__("mkdir");
 int boardRename(const char* from, const char* to) __asm__("rename");
 int boardLink(const char* from, const char* to) __asm__("link");
-int boardSymlink(const char* target, const char* path) __asm__("symlink");
-int boardTruncate(const char* path, long length) __asm__("truncate");
+int boardSymlink(const char* from, const char* to) __asm__("symlink");
+int boardTruncate(const char* path, long argument) __asm__("truncate");
 int boardSocket(int family, int type, int protocol) __asm__("socket");
 int boardConnect(int socket, const struct sockaddr* address, socklen_t size) __asm__("connect");
 int boardBind(int socket, const struct sockaddr* address, socklen_t size) __asm__("bind");
 int boardKill(pid_t pid, int signal) __asm__("kill");
 int boardExecve(const char* path, char* const argv[], char* const envp[]) __asm__("execve");
-int boardExecv(const char* path, char* const argv[]) __asm__("execv");
-int boardExecvp(const char* path, char* const argv[]) __asm__("execvp");
+int boardExecv(const char* path, char* const* argument) __asm__("execv");
+int boardExecvp(const char* path, char* const* argument) __asm__("execvp");
 int boardSystem(const char* command) __asm__("system");
 }
 

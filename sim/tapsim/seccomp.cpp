@@ -33,6 +33,11 @@ constexpr const char* kRefused[] = {
 constexpr uint64_t kNamespaces = CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID |
                                  CLONE_NEWNET | CLONE_NEWCGROUP;
 
+// A comparison of a call's argument: against `value`, or for a masked one (argument & value) == masked.
+scmp_arg_cmp argument(unsigned int number, scmp_compare compare, uint64_t value, uint64_t masked = 0) {
+  return scmp_arg_cmp{number, compare, value, masked};
+}
+
 bool refuse(scmp_filter_ctx filter, const char* name) {
   const int call = seccomp_syscall_resolve_name(name);
   return call == __NR_SCMP_ERROR || seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
@@ -41,18 +46,18 @@ bool refuse(scmp_filter_ctx filter, const char* name) {
 // A thread shares its process; anything else would be a process of its own.
 bool refuseNewProcesses(scmp_filter_ctx filter, const char* program) {
   bool added = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                                SCMP_A0_64(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
+                                argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
   for (uint64_t flag = 1; flag != 0; flag <<= 1)
     if ((kNamespaces & flag) != 0)
       added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                                SCMP_A0_64(SCMP_CMP_MASKED_EQ, flag, flag)) == 0;
+                                argument(0, SCMP_CMP_MASKED_EQ, flag, flag)) == 0;
   added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
   // The filter is in force before the board's own exec, which passes by the
   // address of its path; Landlock keeps any other program out of reach anyway.
   added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(execveat), 0) == 0;
   if (program != nullptr)
     added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(execve), 1,
-                              SCMP_A0_64(SCMP_CMP_NE, reinterpret_cast<uintptr_t>(program))) == 0;
+                              argument(0, SCMP_CMP_NE, reinterpret_cast<uintptr_t>(program))) == 0;
   return added;
 }
 
@@ -60,7 +65,7 @@ bool refuseTerminalInput(scmp_filter_ctx filter) {
   bool added = true;
   for (const uint64_t request : {uint64_t{TIOCSTI}, uint64_t{TIOCLINUX}})
     added &= seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(ioctl), 1,
-                              SCMP_A1_64(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)) == 0;
+                              argument(1, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request)) == 0;
   return added;
 }
 
@@ -73,12 +78,12 @@ bool refuseSockets(scmp_filter_ctx filter, bool debuggerSocket) {
   };
   if (!debuggerSocket) return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(socket), 0) == 0;
   constexpr uint64_t kFamilies = 64, kKinds = 16;
-  bool added = refuseWhen(SCMP_A0_64(SCMP_CMP_GE, kFamilies)) && refuseWhen(SCMP_A2_64(SCMP_CMP_GT, IPPROTO_TCP));
+  bool added = refuseWhen(argument(0, SCMP_CMP_GE, kFamilies)) && refuseWhen(argument(2, SCMP_CMP_GT, IPPROTO_TCP));
   for (uint64_t family = 0; family < kFamilies; ++family)
-    if (family != AF_INET && family != AF_INET6) added &= refuseWhen(SCMP_A0_64(SCMP_CMP_EQ, family));
+    if (family != AF_INET && family != AF_INET6) added &= refuseWhen(argument(0, SCMP_CMP_EQ, family));
   for (uint64_t kind = 0; kind < kKinds; ++kind)
-    if (kind != SOCK_STREAM) added &= refuseWhen(SCMP_A1_64(SCMP_CMP_MASKED_EQ, 0xF, kind));
-  for (uint64_t protocol = 1; protocol < IPPROTO_TCP; ++protocol) added &= refuseWhen(SCMP_A2_64(SCMP_CMP_EQ, protocol));
+    if (kind != SOCK_STREAM) added &= refuseWhen(argument(1, SCMP_CMP_MASKED_EQ, 0xF, kind));
+  for (uint64_t protocol = 1; protocol < IPPROTO_TCP; ++protocol) added &= refuseWhen(argument(2, SCMP_CMP_EQ, protocol));
   return added;
 }
 

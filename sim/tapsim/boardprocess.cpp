@@ -73,7 +73,8 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   // It must not outlive its host, even one killed outright.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != owner) _exit(127);
-  syscall(SYS_close_range, firstClosed, ~0U, 0);
+  if (syscall(SYS_close_range, firstClosed, ~0U, 0) != 0)  // a kernel older than 5.9
+    for (int fd = firstClosed; fd < 1024; ++fd) close(fd);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);

@@ -11,7 +11,7 @@
 #include <stdint.h>
 
 #define WIRE_MAGIC 0x42515752u  // "RWQB"
-#define WIRE_VERSION 2u
+#define WIRE_VERSION 3u
 
 #define WIRE_CALL_RING_BYTES (1u << 20)
 #define WIRE_EVENT_SLOTS 1024u

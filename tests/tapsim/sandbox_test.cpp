@@ -203,7 +203,7 @@ TEST_P(Confinement, IsNamedInTheSummaryOrRefused) {
 }
 
 const Layers kLayers[] = {
-    {"full", "7", {}, 0, "sandbox: Landlock ABI 7, seccomp"},
+    {"full_and_required", "7", {"--require-sandbox"}, 0, "sandbox: Landlock ABI 7, seccomp\n"},
     {"no_landlock", "0", {}, 0, "sandbox: seccomp only (this kernel has no Landlock): the module can read your files"},
     {"landlock_without_scopes", "5", {}, 0,
      "sandbox: Landlock ABI 5, seccomp: this kernel's Landlock cannot stop the module signalling your processes"},

@@ -1,6 +1,7 @@
 // How a module's process can end other than by returning from its main
 // function, each told to the host in words before it happens: a fault, an
 // exit of its own, and a fork (whose child is not the board).
+#include <errno.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/syscall.h>
@@ -63,6 +64,11 @@ extern "C" pid_t boardForkCall(void) {
   const long pid = syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0);
 #endif
   if (pid == 0) boardIsForkedChild = 1;
+  if (pid < 0 && (errno == EPERM || errno == EACCES)) {
+    const int error = errno;
+    boardTellRefused("fork()");
+    errno = error;
+  }
   return (pid_t)pid;
 }
 

@@ -22,6 +22,11 @@ void boardRing(void);
 
 [[noreturn]] void boardEnd(int code);
 
+// Tells the host of a C library call the sandbox refused: "fork()".
+void boardTellRefused(const char* call);
+// open(2), told to the host under the call's name when the sandbox refuses it.
+int boardOpenTold(const char* call, const char* path, int flags, int mode);
+
 long rawWrite(int fd, const void* data, size_t size);
 long rawRead(int fd, void* data, size_t size);
 int rawOpen(const char* path, int flags, int mode);

@@ -62,6 +62,7 @@ enum WireCall {
   WIRE_STOPPED = 53,            // the board ends as the host asked (the keys ran out)
   WIRE_AWAITING_DEBUGGER = 54,  // the module is loaded; its start-up entry waits for a debugger to attach
   WIRE_DEBUGGER_ATTACHED = 55,  // one has, and let the board go on
+  WIRE_REFUSED = 56,            // ; a C library call the sandbox refused, with its argument: open("/etc/passwd")
 };
 
 // Signals by a number of their own: the receiver's kernel numbers some of them

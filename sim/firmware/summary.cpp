@@ -115,6 +115,11 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
   cutLines(receiver, summary);
   if (const std::string written = terminalWrites(receiver); !written.empty())
     summary.lines.push_back("pseudo-terminals: " + written);
+  if (!outcome.sandbox.empty()) summary.lines.push_back(outcome.sandbox);
+  for (const auto& call : outcome.refusedCalls)
+    summary.problems.push_back("the module called " + call + ": refused, outside its receiver");
+  if (outcome.refusedUntold > 0)
+    summary.problems.push_back("and " + plural(outcome.refusedUntold, "more refused call") + " like these");
   return summary;
 }
 

@@ -13,6 +13,9 @@ struct RunOutcome {
   bool stalled = false;                 // keys ran out while the module waited for more
   std::string keyHandling;              // who takes the keys, and the remote type
   std::vector<std::string> endings;     // how the run ended otherwise, in words
+  std::string sandbox;                  // the confinement's line; empty when the run had none to tell
+  std::vector<std::string> refusedCalls;  // what the module tried outside its receiver: open("/etc/passwd")
+  uint64_t refusedUntold = 0;           // more of them, beyond what the summary lists
 };
 
 // The lines a person reads at the end of a run; problems are the ones that

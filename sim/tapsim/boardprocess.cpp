@@ -56,23 +56,25 @@ void limitStack() {
   setrlimit(RLIMIT_STACK, &stack);
 }
 
-[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, int memory, int callBell, int answerBell,
-                              pid_t owner) {
+[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, const Confinement& confinement, int memory,
+                              int callBell, int answerBell, pid_t owner) {
   const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
   dup2(moved[0], WIRE_SHARED_FD);
   dup2(moved[1], WIRE_CALL_BELL_FD);
   dup2(moved[2], WIRE_ANSWER_BELL_FD);
   limitStack();
-  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1);
+  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1, &confinement);
 }
 
 }  // namespace
 
-void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed) {
+void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
+                        const Confinement* confinement) {
   // It must not outlive its host, even one killed outright.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != owner) _exit(127);
-  for (int fd = firstClosed; fd < 1024; ++fd) close(fd);
+  if (syscall(SYS_close_range, firstClosed, ~0U, 0) != 0)  // a kernel older than 5.9
+    for (int fd = firstClosed; fd < 1024; ++fd) close(fd);
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
@@ -81,6 +83,11 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  if (const char* failed = confinement != nullptr ? confinement->apply() : nullptr) {
+    const std::string message = "tapsim: cannot confine " + argv[0] + ": " + failed + "\n";
+    [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+    _exit(127);
+  }
   execv(args[0], args.data());
   const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
   [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
@@ -164,8 +171,8 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
   return true;
 }
 
-std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const WireShared& settings,
-                                                std::string& error) {
+std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const Confinement& confinement,
+                                                const WireShared& settings, std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
   if (!board.prepare(settings, callPipe, answerPipe, error)) return std::nullopt;
@@ -175,7 +182,7 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
     error = std::string("cannot start the board: ") + std::strerror(errno);
     return std::nullopt;
   }
-  if (pid == 0) becomeBoard(argv, board.memory_, callPipe[1], answerPipe[0], owner);
+  if (pid == 0) becomeBoard(argv, confinement, board.memory_, callPipe[1], answerPipe[0], owner);
   board.pid_ = pid;
   close(callPipe[1]);
   close(answerPipe[0]);

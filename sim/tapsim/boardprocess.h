@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "board/wire.h"
+#include "sandbox.h"
 
 namespace tapsim {
 
 class BoardProcess {
  public:
-  // argv: the board (or qemu and the board) and the module.
-  static std::optional<BoardProcess> start(const std::vector<std::string>& argv, const WireShared& settings,
-                                           std::string& error);
+  // argv: the board (or qemu and the board) and the module; it runs confined so.
+  static std::optional<BoardProcess> start(const std::vector<std::string>& argv, const Confinement& confinement,
+                                           const WireShared& settings, std::string& error);
   // The shared memory and the bells with no process behind them, for tests
   // that play the board's part; the board's ends of the bells stay open here.
   static std::optional<BoardProcess> standIn(std::string& error);
@@ -57,8 +58,10 @@ class BoardProcess {
 };
 
 // In a child of the host: becomes the program argv names, with descriptors
-// from firstClosed on closed and a parent-death signal, so it dies with the host.
-[[noreturn]] void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed);
+// from firstClosed on closed and a parent-death signal, so it dies with the host;
+// confined last, when a confinement is given.
+[[noreturn]] void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
+                                     const Confinement* confinement = nullptr);
 // Makes this process the one that inherits whatever the board's processes
 // leave behind, and ends what an earlier run that was killed left running.
 void becomeRunOwner();

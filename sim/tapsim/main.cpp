@@ -149,8 +149,11 @@ void noticeLostDebugServer(const Session& session, const BoardProcess& board, De
     frontError = "gdbserver ended before a debugger attached";
 }
 
-void printSummary(const Receiver& receiver, const Session& session) {
+void printSummary(const Receiver& receiver, const Session& session, const Confinement& confinement) {
   RunOutcome outcome;
+  outcome.sandbox = confinement.describe();
+  outcome.refusedCalls = session.refusedCalls();
+  outcome.refusedUntold = session.refusedUntold();
   outcome.moduleResult = session.moduleResult;
   outcome.stalled = session.stalled;
   outcome.keyHandling = session.keyHandling;
@@ -180,6 +183,7 @@ struct Prepared {
   Outputs outputs;
   std::unique_ptr<RunDisk> disk;
   std::vector<std::string> command;
+  Confinement confinement;
   std::optional<Debugging> debugging;
   explicit Prepared(const FrontOptions& options) : outputs(options) {}
 };
@@ -200,6 +204,12 @@ int prepare(FrontOptions& options, Prepared& run) {
   if (run.command.empty()) return fail(kRunBadModule, error);
   run.debugging = prepareDebugging(*report, options, error);
   if (options.gdbPort && !run.debugging) return fail(kRunFailed, error);
+  // qemu's stub listens on the debugger's port from within the confinement; gdbserver is outside it.
+  const bool stub = options.gdbPort && report->machine == EM_MIPS;
+  run.confinement = Confinement::plan(run.command, options.module, stub ? options.gdbPort : std::nullopt,
+                                      options.sandbox);
+  if (options.sandbox == SandboxMode::required && !run.confinement.complete())
+    return fail(kRunFailed, "--require-sandbox: the module would not be confined (" + run.confinement.describe() + ")");
   return kRunOk;
 }
 
@@ -211,7 +221,7 @@ int conclude(Prepared& run, Session& session, const Receiver& receiver, const st
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
   for (const auto& detail : session.verdictDetails()) std::fprintf(stderr, "tapsim:   %s\n", detail.c_str());
   if (requestedStop != 0) return 128 + requestedStop;
-  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session);
+  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session, run.confinement);
   std::string error;
   if (!run.outputs.finish(error)) return fail(kRunFailed, error);
   if (frontError.empty())
@@ -248,7 +258,7 @@ int run(FrontOptions& options) {
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
   ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
-  auto board = BoardProcess::start(prepared.command, boardSettings(options.run, boardAwaitsDebugger), error);
+  auto board = BoardProcess::start(prepared.command, prepared.confinement, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {

@@ -58,6 +58,14 @@ The receiver:
   --stale-dlerror        leave a failed symbol lookup's error unread before
                          the module starts, as some firmware does
 
+Confinement (the summary says which layers are in force):
+  --require-sandbox      refuse to run unless both layers confine the module:
+                         Landlock (it reaches only the files it needs, read
+                         only, and no network) and a seccomp filter (no
+                         tracing, no new process, no namespaces)
+  --no-sandbox           run the module unconfined on purpose, e.g. to trace
+                         the simulator itself; it can reach whatever you can
+
 Debugging:
   --gdb PORT             wait for a debugger on PORT before the module's
                          start-up entry, and print the gdb-multiarch command
@@ -100,6 +108,10 @@ bool takeFlag(std::string_view arg, FrontOptions& options) {
   if (arg == "--headless") return options.headless = true;
   if (arg == "--keep-disk") return options.keepDisk = true;
   if (arg == "--stale-dlerror") return options.run.staleDlerror = true;
+  if (arg == "--require-sandbox" || arg == "--no-sandbox") {
+    options.sandbox = arg == "--no-sandbox" ? SandboxMode::off : SandboxMode::required;
+    return true;
+  }
   return false;
 }
 

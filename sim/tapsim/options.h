@@ -8,6 +8,7 @@
 
 #include "platform/remote.h"
 #include "platform/runoptions.h"
+#include "sandbox.h"
 
 namespace tapsim {
 
@@ -21,6 +22,7 @@ struct FrontOptions {
   std::optional<uint16_t> gdbPort;       // wait for a debugger there before the start-up entry
   bool headless = false;
   bool keepDisk = false;
+  SandboxMode sandbox = SandboxMode::confined;
   RunOptions run;  // the receiver's settings (its disk is filled in once the disk is ready)
   std::vector<std::string> notes;  // options that were taken but have no effect, in words
 };

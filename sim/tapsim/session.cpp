@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "firmware/calls.h"
+#include "platform/visible.h"
 
 namespace tapsim {
 namespace {
@@ -308,6 +309,16 @@ bool Session::diskCall(const WireMessage& m, std::string_view payload) {
   }
 }
 
+void Session::noteRefused(std::string_view payload) {
+  constexpr size_t kLongest = 160, kMostTold = 20;
+  std::string call = visibleBytes(textOf(payload).substr(0, kLongest));
+  if (std::find(refused_.begin(), refused_.end(), call) != refused_.end()) return;
+  if (refused_.size() < kMostTold)
+    refused_.push_back(std::move(call));
+  else
+    ++refusedUntold_;
+}
+
 void Session::boardReport(const WireMessage& m, std::string_view payload) {
   const uint32_t* a = m.arg;
   switch (m.call) {
@@ -378,6 +389,7 @@ void Session::boardReport(const WireMessage& m, std::string_view payload) {
       awaitingDebugger_ = false;
       debuggerAttached_ = true;
       return;
+    case WIRE_REFUSED: noteRefused(payload); return;
     default: fault("a message the board never sends");
   }
 }

@@ -72,6 +72,9 @@ class Session {
   // Problems of the run itself, for the summary.
   const std::vector<std::string>& notes() const { return notes_; }
   bool summaryWanted() const { return summaryWanted_; }
+  // The C library calls the sandbox refused, each once, as the board told them.
+  const std::vector<std::string>& refusedCalls() const { return refused_; }
+  uint64_t refusedUntold() const { return refusedUntold_; }
   std::optional<int32_t> moduleResult;
   bool stalled = false;
   std::string keyHandling;
@@ -97,6 +100,7 @@ class Session {
   void formatCall(const WireMessage& message, std::string_view payload);
   void sendRead(uint32_t result);
   void boardReport(const WireMessage& message, std::string_view payload);
+  void noteRefused(std::string_view payload);
   void answer(std::initializer_list<uint32_t> words);
   void pushKeys();
   void settleTurn();
@@ -143,6 +147,8 @@ class Session {
   std::optional<Fault> crash_;
   std::string killedFor_;
   int killedCode_ = 0;
+  std::vector<std::string> refused_;
+  uint64_t refusedUntold_ = 0;
 };
 
 }  // namespace tapsim

@@ -3,16 +3,18 @@
 # their crash reports: the same signal, exit code and functions, at lines that
 # carry the same "frame N" mark in the module's source (the two compilers may
 # fault on different lines of one function). Addresses of a stack overflow,
-# source folders and a recursion's count differ by design.
+# source folders and a recursion's count differ by design. Where the user
+# allows core files, neither build leaves one (the kernel's or qemu's).
 # usage: same-crash-report.sh TAPSIM SOURCE_DIR PC_MODULE MIPS_MODULE KEYS [tapsim options...]
 set -uo pipefail
 tapsim=$1 sources=$2 pc=$3 mips=$4 keys=$5
 shift 5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+mkdir "$work/cwd"
 
 report() {  # report NAME MODULE
-  "$tapsim" --headless --keys "$keys" "${@:3}" "$2" 2>"$work/$1.raw" >/dev/null
+  (cd "$work/cwd" && ulimit -c unlimited && "$tapsim" --headless --keys "$keys" "${@:3}" "$2") 2>"$work/$1.raw" >/dev/null
   echo "exit $?" >>"$work/$1.raw"
   # qemu's own word on the signal that ended the board is not the report.
   grep -v '^qemu: uncaught target signal' "$work/$1.raw" >"$work/$1.txt"
@@ -33,6 +35,10 @@ report mips "$mips" "$@"
 cat "$work/mips.txt"
 if ! grep -qE '^tapsim: the module (crashed|stopped|has not).* \(.*:' "$work/mips.txt"; then
   echo "the MIPS build's report names no function and line"
+  exit 1
+fi
+if [ -n "$(ls -A "$work/cwd")" ]; then
+  echo "the crashes left files behind: $(ls "$work/cwd")"
   exit 1
 fi
 if ! diff -u "$work/pc.normal" "$work/mips.normal"; then

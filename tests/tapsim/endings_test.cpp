@@ -70,7 +70,8 @@ TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
 }
 
 const Ending kEndings[] = {
-    {"forks_a_process_that_leaves_the_session", "forks", {"--keys", "quit"}, 0, ""},
+    {"forks_a_process_that_would_leave_the_session_but_is_refused", "forks", {"--keys", "quit"}, 0, "",
+     {"problem: the module called fork(): refused, outside its receiver"}},
     {"calls_exit", "exits", {"--keys", "quit"}, 7, "the module called exit(7)",
      {"module result: none, it had not returned", "problem: the module called exit(7)"}},
     {"calls_underscore_exit", "underscore_exits", {"--keys", "quit"}, 7, "the module called _exit(3)"},

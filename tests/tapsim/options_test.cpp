@@ -25,7 +25,7 @@ TEST(Help, ExitsZeroAndListsTheWindowKeys) {
   // Every option a run takes is explained.
   for (const char* option : {"--keys", "--headless", "--snapshots", "--contact-sheet", "--checksums", "--trace",
                              "--model", "--channel", "--disk", "--pts", "--fail-alloc", "--idle-timeout", "--watchdog",
-                             "--record", "--gdb"})
+                             "--record", "--gdb", "--require-sandbox", "--no-sandbox"})
     EXPECT_TRUE(contains(outcome.out, option)) << option;
   // Every exit code, as the manual page shows them too.
   const size_t codes = outcome.out.find("Exit status:");

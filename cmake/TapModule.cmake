@@ -15,19 +15,28 @@
 include_guard(GLOBAL)
 set(TAP_MODULE_KIT_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# C-style C++ with nothing from the C++ run time, so the same sources load on
-# the receiver and on the PC.
-set(TAP_MODULE_COMPILE_OPTIONS
-  -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -fno-threadsafe-statics -fno-stack-protector -fno-builtin -fPIC)
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "mips")
-  set(TAP_MODULE_RECEIVER ON)
-  list(APPEND TAP_MODULE_COMPILE_OPTIONS ${TAP_RECEIVER_COMPILE_OPTIONS} -ffreestanding)
-else()
-  set(TAP_MODULE_RECEIVER OFF)
-endif()
+# What the build targets is known once project() has chosen the compilers, and
+# an author's find_package may come before it: each function asks again.
+macro(_tap_module_target)
+  # C-style C++ with nothing from the C++ run time, so the same sources load on
+  # the receiver and on the PC.
+  set(TAP_MODULE_COMPILE_OPTIONS
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -fno-threadsafe-statics -fno-stack-protector -fno-builtin -fPIC)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "mips")
+    set(TAP_MODULE_RECEIVER ON)
+    list(APPEND TAP_MODULE_COMPILE_OPTIONS ${TAP_RECEIVER_COMPILE_OPTIONS} -ffreestanding)
+  else()
+    set(TAP_MODULE_RECEIVER OFF)
+  endif()
+  if(COMMAND _tap_module_installed)
+    _tap_module_installed()
+  endif()
+endmacro()
+_tap_module_target()
 
 function(tap_module_compile target)
+  _tap_module_target()
   target_compile_options(${target} PRIVATE ${TAP_MODULE_COMPILE_OPTIONS})
   target_include_directories(${target} PRIVATE ${TAP_MODULE_FRAME_DIR} ${TAP_MODULE_LIBRARY_DIR})
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
@@ -37,6 +46,7 @@ endfunction()
 # loader and the C library, in that order; -z defs turns any other dependency
 # (helper routines of the compiler, the C++ run time) into a link error.
 function(tap_module_link target)
+  _tap_module_target()
   # Linked by the C++ driver, CMake adds no run-time libraries of its own; -nostdlib
   # keeps the driver from adding them.
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".tap" LINKER_LANGUAGE CXX)
@@ -80,6 +90,7 @@ endfunction()
 # tap_module_records(<target> PROGRAM_NAME .. VERSION .. AUTHOR .. DESCRIPTION .. ID ..):
 # an object library with the identification records and the start-up entry.
 function(tap_module_records target)
+  _tap_module_target()
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "PROGRAM_NAME;VERSION;AUTHOR;DESCRIPTION;ID" "")
   _tap_module_c_string(name "${arg_PROGRAM_NAME}" 64 PROGRAM_NAME)
   _tap_module_c_string(version "${arg_VERSION}" 64 VERSION)
@@ -102,6 +113,7 @@ endfunction()
 # it is stripped, <name>.tap.debug lies beside it, and the build fails with
 # tapcheck's words when the receiver would not load it.
 function(add_tap_module name)
+  _tap_module_target()
   cmake_parse_arguments(PARSE_ARGV 1 arg "WITH_SUPPORT_LIBRARY"
     "PROGRAM_NAME;VERSION;AUTHOR;DESCRIPTION;ID" "SOURCES")
   foreach(needed SOURCES PROGRAM_NAME VERSION AUTHOR DESCRIPTION)
@@ -144,6 +156,7 @@ endfunction()
 # with the golden checksums; the reference pictures lie beside them in
 # <golden>.screens/. TAP_UPDATE_GOLDEN=1 ctest rewrites both.
 function(tap_add_screen_test name)
+  _tap_module_target()
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "MODULE;KEYS;GOLDEN;MODEL" "")
   foreach(needed MODULE KEYS GOLDEN)
     if(NOT DEFINED arg_${needed})

@@ -9,7 +9,8 @@
 #   TAP_MODULE_SUPPORT       the support library's objects (files or $<TARGET_OBJECTS:...>)
 #   TAP_MODULE_LIBTAP        the platform library to link against (file or target)
 #   TAP_MODULE_STANDINS      the receiver's C library and loader, link-time stand-ins
-#   TAP_MODULE_TAPCHECK      tapcheck, when this build can run it (else empty)
+#   TAP_MODULE_TAPCHECK      tapcheck and mipsisa, when this build can run them (else empty)
+#   TAP_MODULE_MIPSISA
 #   TAP_MODULE_TAPSIM        tapsim and tapsim-screendiff, for screen tests
 #   TAP_MODULE_SCREENDIFF
 include_guard(GLOBAL)
@@ -140,14 +141,23 @@ function(add_tap_module name)
   add_library(${name} SHARED ${arg_SOURCES} $<TARGET_OBJECTS:${name}_records> ${support})
   tap_module_compile(${name})
   tap_module_link(${name})
-  if(TAP_MODULE_RECEIVER)
-    tap_module_split_debug(${name})
-    if(TAP_MODULE_TAPCHECK)
-      add_custom_command(TARGET ${name} POST_BUILD
-        COMMAND ${TAP_MODULE_TAPCHECK} --quiet $<TARGET_FILE:${name}>
-        COMMENT "Checking that the receiver loads ${name}.tap"
-        VERBATIM)
-    endif()
+  if(NOT TAP_MODULE_RECEIVER)
+    return()
+  endif()
+  # The instruction check runs before stripping, so that it can name functions;
+  # tapcheck then checks the file as the receiver gets it.
+  if(TAP_MODULE_MIPSISA)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${TAP_MODULE_MIPSISA} $<TARGET_FILE:${name}>
+      COMMENT "Checking that the receiver's processor runs every instruction of ${name}.tap"
+      VERBATIM)
+  endif()
+  tap_module_split_debug(${name})
+  if(TAP_MODULE_TAPCHECK)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${TAP_MODULE_TAPCHECK} --quiet $<TARGET_FILE:${name}>
+      COMMENT "Checking that the receiver loads ${name}.tap"
+      VERBATIM)
   endif()
 endfunction()
 

@@ -13,6 +13,8 @@
 #   TAP_MODULE_MIPSISA
 #   TAP_MODULE_TAPSIM        tapsim and tapsim-screendiff, for screen tests
 #   TAP_MODULE_SCREENDIFF
+#   TAP_MODULE_UCLIBC        the receiver's C library for programs (include/, lib/ and the
+#   TAP_MODULE_UCLIBC_HELPERS  compiler helpers for MIPS32 release 1), when installed
 include_guard(GLOBAL)
 set(TAP_MODULE_KIT_DIR ${CMAKE_CURRENT_LIST_DIR})
 
@@ -179,4 +181,48 @@ function(tap_add_screen_test name)
             -DMODULE=$<TARGET_FILE:${arg_MODULE}> -DKEYS=${arg_KEYS} -DGOLDEN=${golden}
             -DMODEL=${arg_MODEL} -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name}
             -P ${TAP_MODULE_KIT_DIR}/tap-screen-test.cmake)
+endfunction()
+
+# tap_receiver_program(<target>): in the receiver build, makes the executable
+# <target> (C, or C-style C++) run on the receiver's C library and processor,
+# so that add_test runs it under qemu-mipsel through CMAKE_CROSSCOMPILING_EMULATOR.
+# Call it after the target's own target_link_libraries. In the PC build it
+# does nothing.
+function(tap_receiver_program target)
+  _tap_module_target()
+  if(NOT TAP_MODULE_RECEIVER)
+    return()
+  endif()
+  if(NOT TAP_MODULE_UCLIBC)
+    message(FATAL_ERROR "tap_receiver_program(${target}): this kit has no receiver C library for programs")
+  endif()
+  set(uclibc ${TAP_MODULE_UCLIBC})
+  set(kit ${CMAKE_BINARY_DIR}/tap-receiver-program)
+  # The kernel's headers sit beside the cross glibc's; only they are taken from there.
+  foreach(folder asm asm-generic linux)
+    if(NOT EXISTS ${kit}/kernel-headers/${folder})
+      file(MAKE_DIRECTORY ${kit}/kernel-headers)
+      file(CREATE_LINK ${CMAKE_FIND_ROOT_PATH}/include/${folder} ${kit}/kernel-headers/${folder} SYMBOLIC)
+    endif()
+  endforeach()
+  # Even with -nostdlib the driver hands the linker the cross glibc's folders;
+  # this specs file drops them, so a -lm cannot quietly find glibc's.
+  file(WRITE ${kit}/link.specs "*link_libgcc:\n%{!nostdlib:%D}\n\n")
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=include
+                  OUTPUT_VARIABLE compiler_include OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libgcc.a
+                  OUTPUT_VARIABLE compiler_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(lib ${uclibc}/usr/lib)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C SKIP_BUILD_RPATH ON
+    LINK_DEPENDS "${lib}/crt1.o;${lib}/crti.o")
+  target_compile_options(${target} PRIVATE -nostdinc ${TAP_RECEIVER_COMPILE_OPTIONS}
+    "SHELL:-isystem ${compiler_include}" "SHELL:-isystem ${uclibc}/usr/include"
+    "SHELL:-isystem ${kit}/kernel-headers")
+  target_link_options(${target} PRIVATE -specs=${kit}/link.specs -nostdlib -Wl,-nostdlib -L${lib}
+    -no-pie ${TAP_RECEIVER_COMPILE_OPTIONS} -rdynamic ${TAP_RECEIVER_LINK_OPTIONS}
+    -Wl,-dynamic-linker,/lib/ld-uClibc.so.0 -Wl,-rpath-link,${TAP_RECEIVER_SYSROOT}/lib
+    ${lib}/crt1.o ${lib}/crti.o)
+  # By its path, as a file CMake will not turn into -lc.
+  target_link_libraries(${target} PRIVATE -Wl,${TAP_RECEIVER_SYSROOT}/lib/libc.so.0 ${lib}/uclibc_nonshared.a
+    ${TAP_MODULE_UCLIBC_HELPERS} ${compiler_libgcc} ${lib}/crtn.o)
 endfunction()

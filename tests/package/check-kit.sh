@@ -2,7 +2,8 @@
 # The kit as an author meets it: from the Debian package unpacked with dpkg -x,
 # with no source tree in reach, tapsim-new-module makes a module whose two
 # builds pass their screen test at once; a changed colour fails it, naming the
-# screen and writing the pictures; rewriting the golden passes it again.
+# screen and writing the pictures; rewriting the golden passes it again. A C
+# program of the receiver build runs under ctest on the receiver's C library.
 # usage: check-kit.sh CPACK BUILD
 set -uo pipefail
 cpack=$1 build=$2
@@ -37,4 +38,26 @@ TAP_UPDATE_GOLDEN=1 quietly ctest --preset pc || fail "TAP_UPDATE_GOLDEN=1 ctest
 for preset in pc receiver; do
   quietly ctest --preset $preset || fail "the $preset screen test fails after the golden was rewritten"
 done
+cat >>CMakeLists.txt <<'CMAKE'
+enable_language(C)
+add_executable(formats formats.c)
+tap_receiver_program(formats)
+add_test(NAME formats COMMAND formats)
+set_tests_properties(formats PROPERTIES PASS_REGULAR_EXPRESSION "^memcpy snprintf strcmp 42\n$")
+CMAKE
+cat >formats.c <<'C'
+#include <stdio.h>
+#include <string.h>
+int main(void) {
+  char text[32], copy[32];
+  snprintf(text, sizeof text, "memcpy snprintf strcmp %d", 42);
+  memcpy(copy, text, sizeof text);
+  puts(strcmp(copy, text) == 0 ? copy : "memcpy lost the text");
+  return 0;
+}
+C
+quietly cmake --build --preset receiver || fail "a C program does not build for the receiver"
+file build/receiver/formats | grep -q "MIPS32 version 1.*interpreter /lib/ld-uClibc.so.0" ||
+  fail "the receiver's program is not MIPS32 release 1 on uClibc: $(file build/receiver/formats)"
+quietly ctest --preset receiver -R formats || fail "the receiver's C program does not run under ctest"
 echo "a new module built and passed its screen test on both builds from the unpacked package"

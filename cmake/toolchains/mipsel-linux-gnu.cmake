@@ -8,6 +8,11 @@ set(CMAKE_SYSTEM_PROCESSOR mipsel)
 set(QUARNEL_CROSS_PREFIX mipsel-linux-gnu-)
 set(CMAKE_C_COMPILER ${QUARNEL_CROSS_PREFIX}gcc)
 set(CMAKE_CXX_COMPILER ${QUARNEL_CROSS_PREFIX}g++)
+find_program(QUARNEL_CROSS_CXX ${CMAKE_CXX_COMPILER})
+if(NOT QUARNEL_CROSS_CXX)
+  message(FATAL_ERROR "the receiver's compiler ${CMAKE_CXX_COMPILER} is missing "
+    "(apt install g++-mipsel-linux-gnu)")
+endif()
 
 # The receiver's processor is MIPS32 release 1 without an FPU, its ABI o32;
 # its loader reads only the classic symbol hash table.

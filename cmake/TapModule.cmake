@@ -163,23 +163,28 @@ function(add_tap_module name)
   endif()
 endfunction()
 
-# tap_add_screen_test(<name> MODULE <target> KEYS <script> GOLDEN <file> [MODEL <id>])
+# tap_add_screen_test(<name> MODULE <target> KEYS <script> GOLDEN <file> [MODEL <id>]
+#                     [OPTIONS <tapsim option>...])
 # Runs the module headless through the keys and compares every synced screen
 # with the golden checksums; the reference pictures lie beside them in
 # <golden>.screens/. TAP_UPDATE_GOLDEN=1 ctest rewrites both.
 function(tap_add_screen_test name)
   _tap_module_target()
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "MODULE;KEYS;GOLDEN;MODEL" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "MODULE;KEYS;GOLDEN;MODEL" "OPTIONS")
   foreach(needed MODULE KEYS GOLDEN)
     if(NOT DEFINED arg_${needed})
       message(FATAL_ERROR "tap_add_screen_test(${name}): ${needed} is missing")
     endif()
   endforeach()
+  if(DEFINED arg_MODEL)
+    list(APPEND arg_OPTIONS --model ${arg_MODEL})
+  endif()
+  string(REPLACE ";" "|" options "${arg_OPTIONS}")
   get_filename_component(golden ${arg_GOLDEN} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   add_test(NAME ${name}
     COMMAND ${CMAKE_COMMAND} -DTAPSIM=${TAP_MODULE_TAPSIM} -DSCREENDIFF=${TAP_MODULE_SCREENDIFF}
             -DMODULE=$<TARGET_FILE:${arg_MODULE}> -DKEYS=${arg_KEYS} -DGOLDEN=${golden}
-            -DMODEL=${arg_MODEL} -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name}
+            -DOPTIONS=${options} -DOUT=${CMAKE_CURRENT_BINARY_DIR}/${name}
             -P ${TAP_MODULE_KIT_DIR}/tap-screen-test.cmake)
 endfunction()
 

@@ -1,5 +1,5 @@
 # A screen test of tap_add_screen_test (TapModule.cmake), run by ctest as
-#   cmake -DTAPSIM=.. -DSCREENDIFF=.. -DMODULE=.. -DKEYS=.. -DGOLDEN=.. [-DMODEL=..] -DOUT=.. -P
+#   cmake -DTAPSIM=.. -DSCREENDIFF=.. -DMODULE=.. -DKEYS=.. -DGOLDEN=.. -DOPTIONS=a|b -DOUT=.. -P
 #
 # The golden file holds one checksum line per synced screen: that is what the
 # test compares. The same run's pictures lie beside it in <golden>.screens/,
@@ -10,10 +10,8 @@ cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT}/screens)
-set(args --headless --keys ${KEYS} --checksums ${OUT}/checksums.txt --snapshots ${OUT}/screens)
-if(MODEL)
-  list(APPEND args --model ${MODEL})
-endif()
+string(REPLACE "|" ";" options "${OPTIONS}")
+set(args --headless --keys ${KEYS} --checksums ${OUT}/checksums.txt --snapshots ${OUT}/screens ${options})
 execute_process(COMMAND ${TAPSIM} ${args} ${MODULE}
   RESULT_VARIABLE status OUTPUT_VARIABLE said ERROR_VARIABLE said)
 if(NOT status EQUAL 0)

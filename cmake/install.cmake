@@ -11,8 +11,9 @@
 #                              receiver's toolchain file, add_tap_module, screen tests
 #   share/quarnel/kit/         the frame (headers, records and start-up entry), the support
 #                              library's header, and the template of tapsim-new-module
-#   lib/quarnel/kit/           the support library's objects for each build, and the
-#                              receiver's link-time stand-ins
+#   lib/quarnel/kit/           the support library's objects for each build, the receiver's
+#                              link-time stand-ins, and its C library's headers and start
+#                              files for test programs (tap_receiver_program)
 #
 # libexec rather than lib: nothing there is for other programs to link against;
 # it is what tapsim starts and what those programs load. Under /usr lib/ would

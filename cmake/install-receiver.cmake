@@ -1,6 +1,8 @@
 # Run by cmake --install (see install.cmake): copies the receiver build's part of
 # the installation, its mipsel board and sysroot, and the receiver's Quarnel.tap
-# with its debug file.
+# with its debug file, and the kit's receiver part: the support library's
+# objects, the link-time stand-ins, named by the sonames they stand in for, and
+# the C library's headers and start files for test programs.
 #
 # The build's sysroot links to the files it names (the cross C library, libtap);
 # the installation holds the files themselves. Names that are one file in the
@@ -9,7 +11,9 @@
 
 set(build ${quarnel_receiver_build})
 foreach(part sim/tapsim-board sysroot/etc/ld.so.cache sysroot/tapapi/TMS/libtap.so
-             app/Quarnel.tap app/Quarnel.tap.debug)
+             app/Quarnel.tap app/Quarnel.tap.debug kit/support/.copied
+             link-standins/libquarnel_standin_c.so link-standins/libquarnel_standin_dl.so
+             uclibc/stage/usr/include/stdio.h uclibc/stage/usr/lib/crt1.o uclibc/libquarnel_libgcc_mips32r1.a)
   if(NOT EXISTS ${build}/${part})
     message(FATAL_ERROR "cannot install the receiver's part: ${build} has no ${part} "
       "(build the receiver preset first: cmake --preset receiver && cmake --build --preset receiver; "
@@ -39,9 +43,22 @@ endfunction()
 
 quarnel_destination(boards ${quarnel_receiver_boards})
 quarnel_destination(module ${quarnel_receiver_module})
+quarnel_destination(kit ${quarnel_receiver_kit})
 file(INSTALL ${build}/sim/tapsim-board DESTINATION ${boards}/sim USE_SOURCE_PERMISSIONS)
 file(INSTALL ${build}/app/Quarnel.tap ${build}/app/Quarnel.tap.debug DESTINATION ${module}
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+file(GLOB support_objects ${build}/kit/support/*.o)
+file(INSTALL ${support_objects} DESTINATION ${kit}/support)
+foreach(library c dl)
+  file(INSTALL ${build}/link-standins/libquarnel_standin_${library}.so DESTINATION ${kit}/link-standins
+       RENAME lib${library}.so.0)
+endforeach()
+# The C library's headers and start files, for programs the kit links against it.
+file(INSTALL ${build}/uclibc/stage/usr/include DESTINATION ${kit}/uclibc/usr)
+foreach(file crt1.o crti.o crtn.o uclibc_nonshared.a)
+  file(INSTALL ${build}/uclibc/stage/usr/lib/${file} DESTINATION ${kit}/uclibc/usr/lib)
+endforeach()
+file(INSTALL ${build}/uclibc/libquarnel_libgcc_mips32r1.a DESTINATION ${kit}/uclibc RENAME libgcc-mips32r1.a)
 
 set(sysroot ${build}/sysroot)
 file(GLOB_RECURSE names LIST_DIRECTORIES false RELATIVE ${sysroot} ${sysroot}/*)

@@ -9,7 +9,14 @@ set(CPACK_PACKAGE_DESCRIPTION "Quarnel fills a receiver's on-screen display with
 This package holds the module for the receiver (MIPS) and for the PC, tapsim to
 run either on a PC (the receiver's build under qemu-mipsel), tapcheck to tell
 whether a file is a loadable module, fwdat for firmware database files and
-mipsisa to find code the receiver's processor cannot run.")
+mipsisa to find code the receiver's processor cannot run.
+.
+It is also a kit for writing modules: tapsim-new-module writes a project
+that builds for the PC and the receiver with the CMake package TapModule
+(add_tap_module, the receiver's toolchain, the support library) and tests
+its screens against golden checksums in tapsim.")
+# What the kit builds modules with; tapsim itself needs none of it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cmake (>= 3.25), g++, g++-mipsel-linux-gnu, gdb-multiarch")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,6 +1,6 @@
 // What the platform needs to load and start a module: the identification
-// records, the start-up entry and the run-time entries that stand in for the
-// usual start files.
+// records, whose values add_tap_module gives as TAP_PROGRAM_NAME and its kin,
+// the start-up entry and the run-time entries that stand in for start files.
 #include "tap.h"
 
 // The module's own entries must bind to themselves, never to a C library's
@@ -27,11 +27,11 @@ extern const char __tap_etc_str__[64];
 
 TAP_RECORD("._tap_header")
 const TapHeaderRecord __tap_Header__ = {{'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S'}, 16, {}};
-TAP_RECORD("._tap_id") const uint32_t __tap_ud__ = 0x81C4D2A7u;
-TAP_RECORD("._tap_program_name") const char __tap_program_name__[64] = "Quarnel V1.2b";
-TAP_RECORD("._tap_program_version") const char __tap_program_version__[64] = "V1.2b";
-TAP_RECORD("._tap_author_name") const char __tap_author_name__[64] = "The Quarnel developers";
-TAP_RECORD("._tap_description") const char __tap_description__[128] = "Quarnel";
+TAP_RECORD("._tap_id") const uint32_t __tap_ud__ = TAP_ID;
+TAP_RECORD("._tap_program_name") const char __tap_program_name__[64] = TAP_PROGRAM_NAME;
+TAP_RECORD("._tap_program_version") const char __tap_program_version__[64] = TAP_PROGRAM_VERSION;
+TAP_RECORD("._tap_author_name") const char __tap_author_name__[64] = TAP_AUTHOR_NAME;
+TAP_RECORD("._tap_description") const char __tap_description__[128] = TAP_DESCRIPTION;
 // The compiler takes the date from SOURCE_DATE_EPOCH when it is set.
 TAP_RECORD("._tap_etcinfo") const char __tap_etc_str__[64] = __DATE__;
 

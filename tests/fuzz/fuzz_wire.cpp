@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tapsim::Receiver rx(settings, tapsim::ReceiverOutput{});
   {
     tapsim::SessionLimits limits;
-    tapsim::Session session(rx, fixture.board, tapsim::Remote{}, limits, "");
+    tapsim::Session session(rx, fixture.board, tapsim::Remote{}, limits, tapsim::ModuleFile{});
     for (uint8_t i = 0; i < presses; ++i) session.press(tapsim::RemotePress{});
     session.endKeys();
     for (int i = 0; i < kSteps && session.step(std::chrono::milliseconds(0)); ++i) fixture.board.hearAnswers();

@@ -108,7 +108,10 @@ class Session {
   void askWhereItIsStuck(int& status);
   std::string stuckPlace();
   // What is left of the module's calls when the run ends gets `lastCallsTime`.
-  void finish(int status, std::chrono::milliseconds lastCallsTime = std::chrono::milliseconds(1000));
+  // An ended board leaves at most one ring of calls, so the bound is for a host
+  // slowed down (valgrind, a loaded machine), not for a module that calls on:
+  // a second was too little for valgrind to serve the last few screens.
+  void finish(int status, std::chrono::milliseconds lastCallsTime = std::chrono::seconds(30));
   void end(int code, const std::string& verdict, bool summary);
   std::string crashLine(int signal);
   std::chrono::milliseconds untilNextDeadline() const;

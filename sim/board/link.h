@@ -2,6 +2,7 @@
 // raw system calls the board uses for itself (its own open/write/close are
 // the module's virtual terminals).
 #pragma once
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -26,6 +27,8 @@ void boardRing(void);
 void boardTellRefused(const char* call);
 // open(2), told to the host under the call's name when the sandbox refuses it.
 int boardOpenTold(const char* call, const char* path, int flags, int mode);
+// The mode argument of an open call, which only a file being made carries.
+int boardOpenMode(int flags, va_list arguments);
 
 long rawWrite(int fd, const void* data, size_t size);
 long rawRead(int fd, void* data, size_t size);

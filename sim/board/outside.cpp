@@ -89,15 +89,6 @@ Result told(Result result, bool failed, const char* call, const char* path, cons
   return result;
 }
 
-int modeFrom(int flags, va_list arguments) {
-#ifdef O_TMPFILE
-  const bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-#else
-  const bool needsMode = (flags & O_CREAT) != 0;
-#endif
-  return needsMode ? va_arg(arguments, int) : 0;
-}
-
 int openAt(const char* call, int folder, const char* path, int flags, int mode) {
   const int fd = (int)syscall(SYS_openat, folder, path, flags, mode);
   return told(fd, fd < 0, call, path);
@@ -157,7 +148,7 @@ int addressCall(const char* call, int result, int socket, const struct sockaddr*
 extern "C" int boardOpenat(int folder, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = modeFrom(flags, arguments);
+  const int mode = boardOpenMode(flags, arguments);
   va_end(arguments);
   return openAt("openat", folder, path, flags, mode);
 }
@@ -165,7 +156,7 @@ extern "C" int boardOpenat(int folder, const char* path, int flags, ...) {
 extern "C" int boardOpenat64(int folder, const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = modeFrom(flags, arguments);
+  const int mode = boardOpenMode(flags, arguments);
   va_end(arguments);
 #ifdef O_LARGEFILE
   flags |= O_LARGEFILE;

@@ -94,7 +94,9 @@ ssize_t writeTerminal(const Descriptor& descriptor, const void* data, size_t siz
   return (ssize_t)taken;
 }
 
-int modeFrom(int flags, va_list arguments) {
+}  // namespace
+
+int boardOpenMode(int flags, va_list arguments) {
 #ifdef O_TMPFILE
   const bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 #else
@@ -103,12 +105,10 @@ int modeFrom(int flags, va_list arguments) {
   return needsMode ? va_arg(arguments, int) : 0;
 }
 
-}  // namespace
-
 extern "C" int boardOpen(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = modeFrom(flags, arguments);
+  const int mode = boardOpenMode(flags, arguments);
   va_end(arguments);
   return openEither("open", path, flags, mode);
 }
@@ -116,7 +116,7 @@ extern "C" int boardOpen(const char* path, int flags, ...) {
 extern "C" int boardOpen64(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
-  const int mode = modeFrom(flags, arguments);
+  const int mode = boardOpenMode(flags, arguments);
   va_end(arguments);
 #ifdef O_LARGEFILE
   flags |= O_LARGEFILE;

@@ -28,6 +28,10 @@ report() {  # report NAME MODULE
       "($file: $mark)"
     }ge;
     s/at address 0x[0-9a-f]+, a stack overflow/at address ADDRESS, a stack overflow/;
+    # A hang is caught at one moment: in a loop that calls the platform, on
+    # either side of the call, so "outside the module, called from F" and
+    # "in F" name the same place.
+    s/^(tapsim: the module has not given .*?), outside the module, called from /$1, in /;
     s/, (at least )?\d+ times$/, N times/' "$work/$1.txt" >"$work/$1.normal"
 }
 report pc "$pc" "$@"

@@ -8,7 +8,7 @@
 #   TAP_MODULE_LIBRARY_DIR   taplib.h, the support library's header
 #   TAP_MODULE_SUPPORT       the support library's objects (files or $<TARGET_OBJECTS:...>)
 #   TAP_MODULE_LIBTAP        the platform library to link against (file or target)
-#   TAP_MODULE_STANDINS      the receiver's C library and loader, link-time stand-ins
+#   TAP_MODULE_STANDINS      the receiver's loader library (a link-time stand-in) and C library
 #   TAP_MODULE_TAPCHECK      tapcheck and mipsisa, when this build can run them (else empty)
 #   TAP_MODULE_MIPSISA
 #   TAP_MODULE_TAPSIM        tapsim and tapsim-screendiff, for screen tests

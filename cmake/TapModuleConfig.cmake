@@ -23,8 +23,10 @@ macro(_tap_module_installed)
   if(TAP_MODULE_RECEIVER)
     set(_tap_build receiver)
     set(TAP_MODULE_LIBTAP ${_tap_prefix}/libexec/quarnel/mipsel/sysroot/tapapi/TMS/libtap.so)
+    set(_tap_receiver_lib ${_tap_prefix}/libexec/quarnel/mipsel/sysroot/lib)
+    # The loader's stand-in, then the receiver's own C library: the link refuses what it lacks.
     set(TAP_MODULE_STANDINS ${_tap_kit}/receiver/link-standins/libdl.so.0
-                            ${_tap_kit}/receiver/link-standins/libc.so.0)
+                            ${_tap_receiver_lib}/libc.so.0 -Wl,-rpath-link,${_tap_receiver_lib})
     set(TAP_MODULE_TAPCHECK ${_tap_prefix}/bin/tapcheck)
     set(TAP_MODULE_MIPSISA ${_tap_prefix}/bin/mipsisa)
     set(TAP_MODULE_UCLIBC ${_tap_kit}/receiver/uclibc)

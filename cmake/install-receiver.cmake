@@ -1,7 +1,7 @@
 # Run by cmake --install (see install.cmake): copies the receiver build's part of
 # the installation, its mipsel board and sysroot, and the receiver's Quarnel.tap
 # with its debug file, and the kit's receiver part: the support library's
-# objects, the link-time stand-ins, named by the sonames they stand in for, and
+# objects, the loader library's link-time stand-in, named by its soname, and
 # the C library's headers and start files for test programs.
 #
 # The build's sysroot links to the files it names (the cross C library, libtap);
@@ -12,7 +12,7 @@
 set(build ${quarnel_receiver_build})
 foreach(part sim/tapsim-board sysroot/etc/ld.so.cache sysroot/tapapi/TMS/libtap.so
              app/Quarnel.tap app/Quarnel.tap.debug kit/support/.copied
-             link-standins/libquarnel_standin_c.so link-standins/libquarnel_standin_dl.so
+             link-standins/libquarnel_standin_dl.so
              uclibc/stage/usr/include/stdio.h uclibc/stage/usr/lib/crt1.o uclibc/libquarnel_libgcc_mips32r1.a)
   if(NOT EXISTS ${build}/${part})
     message(FATAL_ERROR "cannot install the receiver's part: ${build} has no ${part} "
@@ -49,10 +49,8 @@ file(INSTALL ${build}/app/Quarnel.tap ${build}/app/Quarnel.tap.debug DESTINATION
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(GLOB support_objects ${build}/kit/support/*.o)
 file(INSTALL ${support_objects} DESTINATION ${kit}/support)
-foreach(library c dl)
-  file(INSTALL ${build}/link-standins/libquarnel_standin_${library}.so DESTINATION ${kit}/link-standins
-       RENAME lib${library}.so.0)
-endforeach()
+# The C library a module links against is the sysroot's, installed below.
+file(INSTALL ${build}/link-standins/libquarnel_standin_dl.so DESTINATION ${kit}/link-standins RENAME libdl.so.0)
 # The C library's headers and start files, for programs the kit links against it.
 file(INSTALL ${build}/uclibc/stage/usr/include DESTINATION ${kit}/uclibc/usr)
 foreach(file crt1.o crti.o crtn.o uclibc_nonshared.a)

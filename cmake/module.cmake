@@ -14,8 +14,9 @@ endif()
 # Where the receiver's platform library lives; the module names it by this path.
 set(QUARNEL_RECEIVER_LIBTAP_SONAME /tapapi/TMS/libtap.so)
 
-# A shared object with the receiver library's soname that defines only the calls
-# a module may make. It exists to be linked against and is never loaded.
+# A shared object with the receiver loader library's soname that defines its
+# calls. It exists to be linked against and is never loaded: this build's C
+# library holds the loader's calls too, under its own soname.
 function(quarnel_receiver_standin target soname source)
   add_library(${target} SHARED ${source})
   target_compile_options(${target} PRIVATE -ffreestanding -fno-builtin)
@@ -31,8 +32,8 @@ set(TAP_MODULE_SUPPORT $<TARGET_OBJECTS:taplib>)
 set(TAP_MODULE_LIBTAP tap)
 if(QUARNEL_RECEIVER)
   quarnel_receiver_standin(quarnel_standin_dl libdl.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libdl.c)
-  quarnel_receiver_standin(quarnel_standin_c libc.so.0 ${PROJECT_SOURCE_DIR}/cmake/standins/libc.c)
-  set(TAP_MODULE_STANDINS quarnel_standin_dl quarnel_standin_c)
+  # The C library is the receiver build's own uClibc-ng (cmake/uclibc.cmake).
+  set(TAP_MODULE_STANDINS quarnel_standin_dl quarnel_receiver_c)
 else()
   # The PC build's tests check the receiver's file with tapcheck; its build cannot run it.
   set(TAP_MODULE_TAPSIM $<TARGET_FILE:tapsim>)

@@ -54,6 +54,12 @@ add_custom_target(uclibc ALL DEPENDS ${quarnel_uclibc_stamp})
 # libc.so.0 into -lc, which finds the cross glibc.
 add_library(quarnel_uclibc_libc SHARED IMPORTED GLOBAL)
 set_target_properties(quarnel_uclibc_libc PROPERTIES IMPORTED_LOCATION ${QUARNEL_UCLIBC_LIBC})
+# What a module links against: the whole of the receiver's C library, so that
+# the link refuses what the receiver lacks and nothing more. The loader it needs
+# is found beside it, and never named in the module.
+add_library(quarnel_receiver_c INTERFACE)
+target_link_libraries(quarnel_receiver_c INTERFACE quarnel_uclibc_libc -Wl,-rpath-link,${QUARNEL_UCLIBC}/lib)
+add_dependencies(quarnel_receiver_c uclibc)
 
 # Executables here run on uClibc only: a target with C++ sources must not get
 # the cross C++ run time and libm added behind its back.

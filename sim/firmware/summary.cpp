@@ -116,6 +116,7 @@ Summary summarise(const Receiver& receiver, const RunOutcome& outcome) {
   if (const std::string written = terminalWrites(receiver); !written.empty())
     summary.lines.push_back("pseudo-terminals: " + written);
   if (!outcome.sandbox.empty()) summary.lines.push_back(outcome.sandbox);
+  for (const auto& warning : outcome.warnings) summary.lines.push_back("warning: " + warning);
   for (const auto& call : outcome.refusedCalls)
     summary.problems.push_back("the module called " + call + ": refused, outside its receiver");
   if (outcome.refusedUntold > 0)

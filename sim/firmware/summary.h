@@ -16,6 +16,7 @@ struct RunOutcome {
   std::string sandbox;                  // the confinement's line; empty when the run had none to tell
   std::vector<std::string> refusedCalls;  // what the module tried outside its receiver: open("/etc/passwd")
   uint64_t refusedUntold = 0;           // more of them, beyond what the summary lists
+  std::vector<std::string> warnings;    // what would go wrong on the receiver, though not here
 };
 
 // The lines a person reads at the end of a run; problems are the ones that

@@ -66,7 +66,12 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
     error = inspection.error;  // already names the file
     return std::nullopt;
   }
-  const auto problems = tapelf::problems(*inspection.report, tapelf::rulesFor(*inspection.report));
+  const tapelf::Rules rules = tapelf::rulesFor(*inspection.report);
+  // Without its receiver part a MIPS module cannot run at all, which missingBoard() says.
+  const auto library = rules == tapelf::Rules::receiver ? tapelf::readSystemLibrary(receiverSysroot())
+                                                        : tapelf::SystemLibrary{};
+  if (!library.error.empty()) return inspection.report;
+  const auto problems = tapelf::problems(*inspection.report, rules, library);
   if (!problems.empty()) {
     error = file.string() + ": " + problems.front();
     return std::nullopt;
@@ -149,8 +154,24 @@ void noticeLostDebugServer(const Session& session, const BoardProcess& board, De
     frontError = "gdbserver ended before a debugger attached";
 }
 
-void printSummary(const Receiver& receiver, const Session& session, const Confinement& confinement) {
+// A PC build may import what the receiver's C library lacks (glibc's fortified
+// calls, say): it runs here, and the author hears that its receiver build would
+// not load. Without the receiver part there is nothing to compare with.
+std::vector<std::string> receiverWarnings(const tapelf::ModuleReport& report) {
+  if (tapelf::rulesFor(report) == tapelf::Rules::receiver) return {};
+  const tapelf::SystemLibrary library = tapelf::readSystemLibrary(receiverSysroot());
+  if (!library.error.empty()) return {};
+  std::vector<std::string> warnings;
+  for (const auto& name : tapelf::importsTheReceiverLacks(report, library))
+    warnings.push_back("this PC build imports " + name +
+                       ", which the receiver's C library does not have: its receiver build would not load");
+  return warnings;
+}
+
+void printSummary(const Receiver& receiver, const Session& session, const Confinement& confinement,
+                  const std::vector<std::string>& warnings) {
   RunOutcome outcome;
+  outcome.warnings = warnings;
   outcome.sandbox = confinement.describe();
   outcome.refusedCalls = session.refusedCalls();
   outcome.refusedUntold = session.refusedUntold();
@@ -185,6 +206,7 @@ struct Prepared {
   std::vector<std::string> command;
   Confinement confinement;
   std::optional<Debugging> debugging;
+  std::vector<std::string> warnings;
   explicit Prepared(const FrontOptions& options) : outputs(options) {}
 };
 
@@ -192,6 +214,7 @@ int prepare(FrontOptions& options, Prepared& run) {
   std::string error;
   const auto report = checkModule(options.module, error);
   if (!report) return fail(kRunBadModule, error);
+  run.warnings = receiverWarnings(*report);
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
@@ -221,7 +244,7 @@ int conclude(Prepared& run, Session& session, const Receiver& receiver, const st
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
   for (const auto& detail : session.verdictDetails()) std::fprintf(stderr, "tapsim:   %s\n", detail.c_str());
   if (requestedStop != 0) return 128 + requestedStop;
-  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session, run.confinement);
+  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session, run.confinement, run.warnings);
   std::string error;
   if (!run.outputs.finish(error)) return fail(kRunFailed, error);
   if (frontError.empty())

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <set>
 
 #include "fwdatfile.h"
 #include "platform/disk.h"
@@ -101,30 +100,23 @@ std::filesystem::path findProgram(std::string_view name) {
 
 namespace {
 
-std::set<std::string> exportedNames(const std::filesystem::path& library, std::string& error) {
-  const auto inspection = tapelf::inspect(library, tapelf::Code::skip);
-  if (!inspection) {
-    error = "cannot read the simulator's library " + inspection.error;
-    return {};
-  }
-  std::set<std::string> names;
-  for (const auto& symbol : inspection.report->exported) names.insert(symbol.name);
-  return names;
-}
-
 // Refused before the run, so the module never meets an unbound call halfway through.
 bool callsAllProvided(const tapelf::ModuleReport& module, const std::filesystem::path& sysroot,
                       std::string& error) {
-  const auto platform = exportedNames(sysroot / "tapapi/TMS/libtap.so", error);
-  if (!error.empty()) return false;
-  std::set<std::string> system;
-  for (const auto* library : {"lib/libc.so.0", "lib/libdl.so.0"}) {
-    system.merge(exportedNames(sysroot / library, error));
-    if (!error.empty()) return false;
+  const auto platform = tapelf::inspect(sysroot / "tapapi/TMS/libtap.so", tapelf::Code::skip);
+  if (!platform) {
+    error = "cannot read the simulator's library " + platform.error;
+    return false;
+  }
+  const tapelf::SystemLibrary system = tapelf::readSystemLibrary(sysroot);
+  if (!system.error.empty()) {
+    error = system.error;
+    return false;
   }
   for (const auto& symbol : module.undefined) {
     const bool entryWord = symbol.name.starts_with("TAP_");
-    if (entryWord ? platform.contains(symbol.name) : system.contains(symbol.name)) continue;
+    if (entryWord ? tapelf::findExported(*platform.report, symbol.name) != nullptr : system.provides(symbol.name))
+      continue;
     error = entryWord
                 ? "the module calls " + symbol.name + ", which the simulated platform does not provide"
                 : "the module needs " + symbol.name + ", which no library of the simulated receiver provides";
@@ -252,6 +244,8 @@ DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& 
   if (std::filesystem::is_directory(QUARNEL_SOURCE_DIR, ec)) target.sources = QUARNEL_SOURCE_DIR;
   return target;
 }
+
+std::filesystem::path receiverSysroot() { return mipselSysroot(); }
 
 std::optional<std::string> missingBoard(const tapelf::ModuleReport& module) {
   std::error_code ec;

@@ -33,6 +33,10 @@ std::filesystem::path findProgram(std::string_view name);
 // What --gdb attaches to for this module.
 DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& options);
 
+// The receiver build's sysroot, where MIPS modules run and whose C library
+// judges what a module imports.
+std::filesystem::path receiverSysroot();
+
 // What this machine lacks to run the module: its board, or qemu.
 std::optional<std::string> missingBoard(const tapelf::ModuleReport& module);
 

@@ -1,9 +1,11 @@
 // tapcheck as a person uses it: what it prints, and its exit status.
+#include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,7 +34,6 @@ class TapcheckTool : public testing::Test {
   }
   std::string path(const std::string& name) const { return scratch_.path(name); }
 
- private:
   quarnel::test::ToolScratch scratch_{TAPCHECK_TOOL};
 };
 
@@ -74,8 +75,27 @@ TEST_F(TapcheckTool, PcBuildIsLoadableAndShowsItsMachineAndRecords) {
   EXPECT_TRUE(contains(run.out, "Verdict:      loadable on this PC")) << run.out;
 }
 
+// A sysroot whose C library is this PC's: enough to judge imports by, without a receiver build.
+std::string pcSysroot(const quarnel::test::ToolScratch& scratch) {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&printf), &info) == 0 || info.dli_fname == nullptr) return "/nonexistent";
+  const fs::path lib = fs::path(scratch.path("sysroot")) / "lib";
+  fs::create_directories(lib);
+  for (const char* name : {"libc.so.0", "libdl.so.0"}) fs::create_symlink(info.dli_fname, lib / name);
+  return lib.parent_path();
+}
+
+TEST_F(TapcheckTool, ReceiverRulesWithoutTheReceiversCLibraryFailOnOneLineSayingWhatToDo) {
+  const auto run = this->run(std::string("--receiver --sysroot /nonexistent ") + QUARNEL_PC_MODULE);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+  EXPECT_TRUE(contains(run.err, "cannot read the receiver's C library")) << run.err;
+  EXPECT_TRUE(contains(run.err, "--sysroot")) << run.err;
+}
+
 TEST_F(TapcheckTool, PcBuildJudgedForTheReceiverFailsWithItsReasons) {
-  const auto run = this->run(std::string("--receiver ") + QUARNEL_PC_MODULE);
+  const auto run = this->run("--receiver --sysroot " + pcSysroot(scratch_) + " " + QUARNEL_PC_MODULE);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(contains(run.out, "Problems:")) << run.out;
   EXPECT_EQ(lineCount(run.err), 1u) << run.err;

@@ -27,6 +27,7 @@ struct Ending {
   std::string said;    // on stderr; empty: nothing
   std::vector<std::string> summed = {};  // lines of the summary on stdout
   std::string hostile = {};                // the attack modules/hostile.cpp makes
+  bool receiver = false;                   // the receiver build of the module, under qemu
 };
 
 // The most memory tapsim may hold, whatever the module does (ASan's own included).
@@ -34,14 +35,25 @@ constexpr long kMostHostKiB = 512 << 10;
 
 void PrintTo(const Ending& e, std::ostream* out) { *out << e.name; }
 
-class ModuleEnding : public testing::TestWithParam<Ending> {};
+fs::path moduleOf(const Ending& ending) {
+  return ending.receiver ? receiverTestModule(ending.module) : testModule(ending.module);
+}
+
+class ModuleEnding : public testing::TestWithParam<Ending> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().receiver || fs::exists(moduleOf(GetParam()))) return;
+    if (receiverRequired()) FAIL() << "no " << moduleOf(GetParam()) << "; build the receiver preset";
+    GTEST_SKIP() << "no " << moduleOf(GetParam()) << "; build it with: cmake --preset receiver && cmake --build --preset receiver";
+  }
+};
 
 TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
   Sandbox sandbox;
   const fs::path pidFile = sandbox.root() / "forked-child.pid";
   std::vector<std::string> argv{TAPSIM, "--headless", "--record", (sandbox / "keys.txt").string()};
   argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
-  argv.push_back(testModule(GetParam().module).string());
+  argv.push_back(moduleOf(GetParam()).string());
   Process tapsim(sandbox, argv, {"FORKED_PID_FILE=" + pidFile.string(), "HOSTILE=" + GetParam().hostile});
   const auto started = std::chrono::steady_clock::now();
   const Outcome outcome = tapsim.wait(15s);
@@ -113,7 +125,21 @@ const Ending kEndings[] = {
      "long_print"},
 };
 
+// The attacks again from the receiver build: qemu and its board are as hostile input to the host.
+std::vector<Ending> receiverEndings() {
+  std::vector<Ending> rows;
+  for (Ending row : kEndings) {
+    if (row.module != "hostile") continue;
+    row.name += "_receiver";
+    row.receiver = true;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleEnding, testing::ValuesIn(kEndings),
+                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(ReceiverModules, ModuleEnding, testing::ValuesIn(receiverEndings()),
                          [](const auto& info) { return info.param.name; });
 
 // A module that hangs is asked where before it is ended: the frame's own

@@ -158,6 +158,15 @@ std::string readText(const fs::path& file) {
 
 fs::path testModule(const std::string& name) { return fs::path(TEST_MODULES_DIR) / (name + ".tap"); }
 
+fs::path receiverTestModule(const std::string& name) {
+  return fs::path(QUARNEL_MIPSEL_DIR) / "tests/mips" / (name + ".tap");
+}
+
+bool receiverRequired() {
+  const char* required = std::getenv("QUARNEL_REQUIRE_RECEIVER");
+  return required != nullptr && std::string_view(required) == "1";
+}
+
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 }  // namespace tapsim_test

@@ -69,6 +69,10 @@ inline constexpr int kUsage = 2, kBadModule = 3, kStalled = 4, kCrashed = 5, kHu
 std::vector<std::string> problems(const Outcome& outcome);
 std::string readText(const std::filesystem::path& file);
 std::filesystem::path testModule(const std::string& name);
+// The receiver build of a test module (tests/mips), run under qemu.
+std::filesystem::path receiverTestModule(const std::string& name);
+// Whether a missing receiver build fails a test rather than skips it (scripts/test).
+bool receiverRequired();
 bool contains(const std::string& text, const std::string& part);
 
 }  // namespace tapsim_test

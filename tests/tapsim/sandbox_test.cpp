@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -117,18 +118,33 @@ std::string aimAt(const std::string& aim, const fs::path& folder, const fs::path
 }
 
 fs::path escapesModule(Build build) {
-  return build == Build::pc ? testModule("escapes") : fs::path(QUARNEL_MIPSEL_DIR) / "tests/mips/escapes.tap";
+  return build == Build::pc ? testModule("escapes") : receiverTestModule("escapes");
 }
 
-bool receiverRequired() {
-  const char* required = std::getenv("QUARNEL_REQUIRE_RECEIVER");
-  return required != nullptr && std::string_view(required) == "1";
+// A kernel built without the i386 gate answers its instruction with a fault:
+// there is then nothing to escape through, and nothing for the filter to close.
+bool kernelHasI386Gate() {
+#if defined(__x86_64__)
+  const pid_t child = fork();
+  if (child == 0) {
+    long result;
+    __asm__ volatile("int $0x80" : "=a"(result) : "a"(20L /* getpid */) : "r8", "r9", "r10", "r11", "memory");
+    _exit(result == getpid() ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status);
+#else
+  return false;
+#endif
 }
 
 class EscapeAttempt : public testing::TestWithParam<std::tuple<Escape, Build>> {
  protected:
   void SetUp() override {
     const fs::path module = escapesModule(std::get<1>(GetParam()));
+    if (std::get<0>(GetParam()).name == "foreign_call_number" && std::get<1>(GetParam()) == Build::pc &&
+        !kernelHasI386Gate())
+      GTEST_SKIP() << "this kernel has no i386 system call gate to try";
     if (fs::exists(module)) return;
     if (receiverRequired()) FAIL() << "no " << module << "; build the receiver preset";
     GTEST_SKIP() << "no " << module << "; build it with: cmake --preset receiver && cmake --build --preset receiver";

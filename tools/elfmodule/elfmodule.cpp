@@ -272,6 +272,7 @@ class Reader {
       if (!name) return "the name of dynamic symbol " + std::to_string(i) + " lies outside its table";
       symbol.name = std::move(*name);
       symbol.function = type == STT_FUNC;
+      symbol.weak = bind == STB_WEAK;
       symbol.value = sym.st_value;
       symbol.size = sym.st_size;
       if (sym.st_shndx == SHN_UNDEF) {

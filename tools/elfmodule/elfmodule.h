@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,7 +29,6 @@ std::span<const RecordLayout> recordLayouts();
 
 // The names a module may leave for the receiver to supply.
 std::span<const std::string_view> platformEntryWords();
-std::span<const std::string_view> systemCalls();
 std::span<const std::string_view> receiverNeededLibraries();
 
 struct Record {
@@ -45,6 +45,7 @@ struct Record {
 struct Symbol {
   std::string name;
   bool function = false;
+  bool weak = false;
   std::uint64_t value = 0;
   std::uint64_t size = 0;
 };
@@ -104,8 +105,23 @@ enum class Code { check, skip };
 Inspection inspect(const std::filesystem::path& file, Code code = Code::check);
 Inspection inspectBytes(std::span<const std::byte> bytes, std::string_view name, Code code = Code::check);
 
-// What stands between the module and a load under the given rules; empty when loadable.
-std::vector<std::string> problems(const ModuleReport& report, Rules rules);
+// The names the receiver's C library and loader export (lib/libdl.so.0 and
+// lib/libc.so.0 of a receiver sysroot): besides the platform's entry words,
+// all that a receiver module may import.
+struct SystemLibrary {
+  std::set<std::string> names;
+  std::string error;  // why the libraries could not be read; names is empty then
+  bool provides(std::string_view name) const;
+};
+SystemLibrary readSystemLibrary(const std::filesystem::path& sysroot);
+
+// What a module imports that the receiver's C library lacks, in the file's
+// order: for a PC build, what its receiver build could not load with.
+std::vector<std::string> importsTheReceiverLacks(const ModuleReport& report, const SystemLibrary& library);
+
+// What stands between the module and a load under the given rules; empty when
+// loadable. The receiver's rules judge the module's imports by its C library.
+std::vector<std::string> problems(const ModuleReport& report, Rules rules, const SystemLibrary& library = {});
 
 // The rules that fit the file: the receiver's for MIPS, this PC's otherwise.
 Rules rulesFor(const ModuleReport& report);

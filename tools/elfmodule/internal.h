@@ -31,10 +31,6 @@ inline constexpr std::array<std::string_view, 22> kEntryWords{
     "TAP_Hdd_Fclose", "TAP_Hdd_ChangeDir",
 };
 
-inline constexpr std::array<std::string_view, 10> kSystemCalls{
-    "dlopen", "dlsym", "dlerror", "dlclose", "open", "write", "close", "strlen", "strcpy", "memset",
-};
-
 inline constexpr std::array<std::string_view, 3> kReceiverNeeded{
     "/tapapi/TMS/libtap.so", "libdl.so.0", "libc.so.0",
 };

@@ -180,7 +180,8 @@ void checkReceiverIdentity(const ModuleReport& report, std::vector<std::string>&
   checkReceiverCode(report, found);
 }
 
-void checkReceiverLinkage(const ModuleReport& report, std::vector<std::string>& found) {
+void checkReceiverLinkage(const ModuleReport& report, const SystemLibrary& library,
+                          std::vector<std::string>& found) {
   const std::vector<std::string> expected(kReceiverNeeded.begin(), kReceiverNeeded.end());
   if (report.needed != expected)
     found.push_back("the module needs [" + joined(report.needed) +
@@ -207,10 +208,8 @@ void checkReceiverLinkage(const ModuleReport& report, std::vector<std::string>& 
                       (isUnwindSection(section) ? "unwind or exception tables"
                                                 : "static constructors or destructors") +
                       ")");
-  std::vector<std::string> strangers;
-  for (const Symbol& symbol : report.undefined)
-    if (!contains(kEntryWords, symbol.name) && !contains(kSystemCalls, symbol.name))
-      strangers.push_back(symbol.name);
+  if (!library.error.empty()) return found.push_back(library.error);
+  const std::vector<std::string> strangers = importsTheReceiverLacks(report, library);
   if (!strangers.empty())
     found.push_back("the module needs symbols the receiver does not provide: " +
                     joined(strangers));
@@ -239,14 +238,13 @@ void checkPcIdentity(const ModuleReport& report, std::vector<std::string>& found
 
 std::span<const RecordLayout> recordLayouts() { return kRecords; }
 std::span<const std::string_view> platformEntryWords() { return kEntryWords; }
-std::span<const std::string_view> systemCalls() { return kSystemCalls; }
 std::span<const std::string_view> receiverNeededLibraries() { return kReceiverNeeded; }
 
 Rules rulesFor(const ModuleReport& report) {
   return report.machine == EM_MIPS ? Rules::receiver : Rules::pc;
 }
 
-std::vector<std::string> problems(const ModuleReport& report, Rules rules) {
+std::vector<std::string> problems(const ModuleReport& report, Rules rules, const SystemLibrary& library) {
   std::vector<std::string> found;
   if (rules == Rules::receiver) checkReceiverIdentity(report, found);
   else checkPcIdentity(report, found);
@@ -255,7 +253,7 @@ std::vector<std::string> problems(const ModuleReport& report, Rules rules) {
   if (!report.hasDynamicSection) found.push_back("the file has no dynamic section");
   checkRunTimeLibraries(report, found);
   if (rules == Rules::receiver) {
-    checkReceiverLinkage(report, found);
+    checkReceiverLinkage(report, library, found);
     checkFrameEntries(report, kFrameEntries, found);
   } else {
     checkFrameEntries(report, std::span(kFrameEntries).first(1), found);

@@ -1,6 +1,10 @@
 // tapcheck: tells whether a file is a module the receiver (or this PC's
 // simulator) can load, and what the loader will find in it.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <iostream>
 #include <optional>
@@ -14,7 +18,7 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: tapcheck [--receiver | --pc] [--quiet] FILE\n"
+    "Usage: tapcheck [--receiver | --pc] [--sysroot DIR] [--quiet] FILE\n"
     "\n"
     "Reads a module file and reports what the loader needs of it: ELF class,\n"
     "machine, byte order and ABI; the identification records and their contents;\n"
@@ -22,16 +26,24 @@ constexpr std::string_view kUsage =
     "symbols; and anything that would stop a load (constructors, unwind tables,\n"
     "unexpected dependencies).\n"
     "\n"
+    "A receiver module may import the platform's entry words and whatever the\n"
+    "receiver's C library and loader export; tapcheck reads them from the\n"
+    "receiver build's sysroot (lib/libc.so.0, lib/libdl.so.0): the one installed\n"
+    "with it, the one TAPSIM_MIPSEL_DIR names (a receiver build), or --sysroot.\n"
+    "\n"
     "  --receiver  judge the file by the receiver's rules (the default for MIPS files)\n"
     "  --pc        judge the file by this PC's rules (the default for other files)\n"
+    "  --sysroot DIR  the receiver's sysroot, whose C library the module's imports are judged by\n"
     "  --quiet     print only the verdict\n"
     "  --help      show this text\n"
     "  --version   print tapcheck's version\n"
     "\n"
-    "Exit status: 0 loadable, 1 not loadable, 2 unreadable file or bad usage.\n";
+    "Exit status: 0 loadable, 1 not loadable, 2 unreadable file, no receiver C library\n"
+    "to judge a receiver module by, or bad usage.\n";
 
 struct Options {
   std::string file;
+  std::filesystem::path sysroot;
   std::optional<tapelf::Rules> rules;
   bool quiet = false;
 };
@@ -43,6 +55,8 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
     if (arg == "--receiver") options.rules = tapelf::Rules::receiver;
     else if (arg == "--pc") options.rules = tapelf::Rules::pc;
     else if (arg == "--quiet") options.quiet = true;
+    else if (arg == "--sysroot" && i + 1 < argc) options.sysroot = argv[++i];
+    else if (arg == "--sysroot") error = "--sysroot needs a folder";
     else if (arg.starts_with("-") && arg != "-") error = "unknown option " + std::string(arg);
     else if (!options.file.empty()) error = "more than one file given";
     else options.file = arg;
@@ -117,7 +131,20 @@ std::vector<std::string> constructorSigns(const tapelf::ModuleReport& report) {
   return found;
 }
 
-void printLinkage(const tapelf::ModuleReport& report) {
+// A tapcheck in its build folder reads the receiver build's sysroot; an
+// installed one reads only its own installation's (QUARNEL_BOARDS_FROM_BIN),
+// so that a part missing from it is named rather than taken from elsewhere.
+std::filesystem::path receiverSysroot() {
+  const char* named = std::getenv("TAPSIM_MIPSEL_DIR");
+  if (named != nullptr && *named != '\0') return std::filesystem::path(named) / "sysroot";
+  std::error_code ec;
+  const auto own = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+  if (std::filesystem::equivalent(own, QUARNEL_TAPCHECK_BUILD_DIR, ec))
+    return std::filesystem::path(QUARNEL_MIPSEL_DIR) / "sysroot";
+  return (own / QUARNEL_BOARDS_FROM_BIN / "mipsel" / "sysroot").lexically_normal();
+}
+
+void printLinkage(const tapelf::ModuleReport& report, const tapelf::SystemLibrary& library) {
   printList("Needs:       ", report.needed);
   if (!report.searchPaths.empty()) printList("Search path: ", report.searchPaths);
   std::cout << "Init entry:   ";
@@ -136,7 +163,7 @@ void printLinkage(const tapelf::ModuleReport& report) {
   std::vector<std::string> entryWords, systemCalls, others;
   for (const std::string& name : sortedNames(report.undefined)) {
     if (isOneOf(tapelf::platformEntryWords(), name)) entryWords.push_back(name);
-    else if (isOneOf(tapelf::systemCalls(), name)) systemCalls.push_back(name);
+    else if (library.provides(name)) systemCalls.push_back(name);
     else others.push_back(name);
   }
   std::cout << "Undefined, platform entry words (" << entryWords.size() << "):";
@@ -149,10 +176,10 @@ void printLinkage(const tapelf::ModuleReport& report) {
   }
 }
 
-void printReport(const tapelf::ModuleReport& report) {
+void printReport(const tapelf::ModuleReport& report, const tapelf::SystemLibrary& library) {
   printIdentity(report);
   printRecords(report);
-  printLinkage(report);
+  printLinkage(report, library);
 }
 
 }  // namespace
@@ -181,8 +208,16 @@ int main(int argc, char** argv) {
   }
   const tapelf::ModuleReport& report = *inspection.report;
   const tapelf::Rules rules = options->rules.value_or(tapelf::rulesFor(report));
-  const auto problems = tapelf::problems(report, rules);
-  if (!options->quiet) printReport(report);
+  const auto sysroot = options->sysroot.empty() ? receiverSysroot() : options->sysroot;
+  const tapelf::SystemLibrary library = tapelf::readSystemLibrary(sysroot);
+  // The PC's rules need no receiver; its C library only sorts the names listed.
+  if (rules == tapelf::Rules::receiver && !library.error.empty()) {
+    std::cerr << "tapcheck: " << library.error
+              << " (build the receiver preset, or name a receiver sysroot with --sysroot)\n";
+    return 2;
+  }
+  const auto problems = tapelf::problems(report, rules, library);
+  if (!options->quiet) printReport(report, library);
   if (problems.empty()) {
     std::cout << "Verdict:      loadable on " << rulesName(rules);
     if (rules == tapelf::Rules::receiver)

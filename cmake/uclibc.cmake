@@ -31,12 +31,24 @@ target_compile_options(quarnel_libgcc_mips32r1 PRIVATE -march=mips32 -ffreestand
 set_target_properties(quarnel_libgcc_mips32r1 PROPERTIES
   POSITION_INDEPENDENT_CODE ON ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/uclibc)
 
+# A build that only links modules (scripts/release) may take another receiver
+# build's uClibc-ng: a module is linked against it, and never holds any of it.
+set(QUARNEL_UCLIBC_PREBUILT "" CACHE PATH "The uclibc/stage folder of another receiver build, used instead of building one")
+if(QUARNEL_UCLIBC_PREBUILT AND NOT EXISTS ${QUARNEL_UCLIBC_PREBUILT}/lib/libc.so.0)
+  message(FATAL_ERROR "QUARNEL_UCLIBC_PREBUILT is ${QUARNEL_UCLIBC_PREBUILT}, which holds no lib/libc.so.0")
+endif()
 set(QUARNEL_UCLIBC ${CMAKE_BINARY_DIR}/uclibc/stage)
+if(QUARNEL_UCLIBC_PREBUILT)
+  set(QUARNEL_UCLIBC ${QUARNEL_UCLIBC_PREBUILT})
+endif()
 set(QUARNEL_UCLIBC_LOADER ${QUARNEL_UCLIBC}/lib/ld-uClibc.so.0)
 set(QUARNEL_UCLIBC_LIBC ${QUARNEL_UCLIBC}/lib/libc.so.0)
 set(quarnel_uclibc_devel ${QUARNEL_UCLIBC}/usr/lib)
 set(quarnel_uclibc_stamp ${CMAKE_BINARY_DIR}/uclibc/built)
 set(quarnel_uclibc_dir ${CMAKE_CURRENT_LIST_DIR}/uclibc)
+if(QUARNEL_UCLIBC_PREBUILT)
+  add_custom_target(uclibc)
+else()
 add_custom_command(
   OUTPUT ${quarnel_uclibc_stamp} ${QUARNEL_UCLIBC_LOADER} ${QUARNEL_UCLIBC_LIBC}
          ${quarnel_uclibc_devel}/crt1.o ${quarnel_uclibc_devel}/crti.o ${quarnel_uclibc_devel}/crtn.o
@@ -50,6 +62,7 @@ add_custom_command(
   COMMENT "Building uClibc-ng for MIPS32 release 1 (once per build tree, about a minute; log in uclibc/build.log)"
   VERBATIM)
 add_custom_target(uclibc ALL DEPENDS ${quarnel_uclibc_stamp})
+endif()
 # Named by its path on the link line: given as a plain path, CMake would turn
 # libc.so.0 into -lc, which finds the cross glibc.
 add_library(quarnel_uclibc_libc SHARED IMPORTED GLOBAL)

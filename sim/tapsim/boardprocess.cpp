@@ -56,20 +56,21 @@ void limitStack() {
   setrlimit(RLIMIT_STACK, &stack);
 }
 
-[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, const Confinement& confinement, int memory,
-                              int callBell, int answerBell, pid_t owner) {
+[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, const Confinement& confinement,
+                              const std::vector<std::string>& environment, int memory, int callBell, int answerBell,
+                              pid_t owner) {
   const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
   dup2(moved[0], WIRE_SHARED_FD);
   dup2(moved[1], WIRE_CALL_BELL_FD);
   dup2(moved[2], WIRE_ANSWER_BELL_FD);
   limitStack();
-  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1, &confinement);
+  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1, &confinement, &environment);
 }
 
 }  // namespace
 
 void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
-                        const Confinement* confinement) {
+                        const Confinement* confinement, const std::vector<std::string>* environment) {
   // It must not outlive its host, even one killed outright.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != owner) _exit(127);
@@ -83,12 +84,17 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> variables;
+  if (environment != nullptr) {
+    for (const auto& variable : *environment) variables.push_back(const_cast<char*>(variable.c_str()));
+    variables.push_back(nullptr);
+  }
   if (const char* failed = confinement != nullptr ? confinement->apply() : nullptr) {
     const std::string message = "tapsim: cannot confine " + argv[0] + ": " + failed + "\n";
     [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
     _exit(127);
   }
-  execv(args[0], args.data());
+  execve(args[0], args.data(), environment != nullptr ? variables.data() : environ);
   const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
   [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
   _exit(127);
@@ -172,6 +178,7 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
 }
 
 std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const Confinement& confinement,
+                                                const std::vector<std::string>& environment,
                                                 const WireShared& settings, std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
@@ -182,7 +189,7 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
     error = std::string("cannot start the board: ") + std::strerror(errno);
     return std::nullopt;
   }
-  if (pid == 0) becomeBoard(argv, confinement, board.memory_, callPipe[1], answerPipe[0], owner);
+  if (pid == 0) becomeBoard(argv, confinement, environment, board.memory_, callPipe[1], answerPipe[0], owner);
   board.pid_ = pid;
   close(callPipe[1]);
   close(answerPipe[0]);

@@ -17,7 +17,8 @@ class BoardProcess {
  public:
   // argv: the board (or qemu and the board) and the module; it runs confined so.
   static std::optional<BoardProcess> start(const std::vector<std::string>& argv, const Confinement& confinement,
-                                           const WireShared& settings, std::string& error);
+                                           const std::vector<std::string>& environment, const WireShared& settings,
+                                           std::string& error);
   // The shared memory and the bells with no process behind them, for tests
   // that play the board's part; the board's ends of the bells stay open here.
   static std::optional<BoardProcess> standIn(std::string& error);
@@ -59,9 +60,11 @@ class BoardProcess {
 
 // In a child of the host: becomes the program argv names, with descriptors
 // from firstClosed on closed and a parent-death signal, so it dies with the host;
-// confined last, when a confinement is given.
+// confined last, when a confinement is given, and with that environment
+// (NAME=VALUE) when one is given.
 [[noreturn]] void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
-                                     const Confinement* confinement = nullptr);
+                                     const Confinement* confinement = nullptr,
+                                     const std::vector<std::string>* environment = nullptr);
 // Makes this process the one that inherits whatever the board's processes
 // leave behind, and ends what an earlier run that was killed left running.
 void becomeRunOwner();

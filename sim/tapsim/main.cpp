@@ -281,7 +281,9 @@ int run(FrontOptions& options) {
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
   ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
-  auto board = BoardProcess::start(prepared.command, prepared.confinement, boardSettings(options.run, boardAwaitsDebugger), error);
+  auto board = BoardProcess::start(prepared.command, prepared.confinement,
+                                   prepared.confinement.environment(options.moduleEnvironment),
+                                   boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {

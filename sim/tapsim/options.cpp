@@ -65,6 +65,8 @@ Confinement (the summary says which layers are in force):
                          tracing, no new process, no namespaces)
   --no-sandbox           run the module unconfined on purpose, e.g. to trace
                          the simulator itself; it can reach whatever you can
+  --env NAME=VALUE       a variable of the module's environment (again for
+                         more); a confined module sees none of yours
 
 Debugging:
   --gdb PORT             wait for a debugger on PORT before the module's
@@ -115,8 +117,8 @@ bool takeFlag(std::string_view arg, FrontOptions& options) {
   return false;
 }
 
-constexpr std::string_view kFrontOptions[] = {"--keys",      "--snapshots", "--window-captures", "--contact-sheet",
-                                              "--checksums", "--record",    "--gdb"};
+constexpr std::string_view kFrontOptions[] = {"--keys",   "--snapshots", "--window-captures", "--contact-sheet",
+                                              "--checksums", "--record", "--gdb",       "--env"};
 
 // Longer than any script a person would keep; a bound for whatever file is named.
 constexpr size_t kMaxKeyScriptBytes = 1 << 20;
@@ -180,6 +182,12 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
     options.gdbPort = portNumber(value);
     if (!options.gdbPort) error = "bad value for --gdb: " + std::string(value) + " (a TCP port, 1 to 65535)";
     return options.gdbPort.has_value();
+  }
+  if (arg == "--env") {
+    const size_t equals = value.find('=');
+    if (equals == 0 || equals == std::string_view::npos) error = "bad value for --env: " + std::string(value) + " (NAME=VALUE)";
+    else options.moduleEnvironment.emplace_back(value);
+    return error.empty();
   }
   if (arg == "--snapshots") {
     options.snapshots = value;

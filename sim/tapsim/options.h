@@ -23,6 +23,7 @@ struct FrontOptions {
   bool headless = false;
   bool keepDisk = false;
   SandboxMode sandbox = SandboxMode::confined;
+  std::vector<std::string> moduleEnvironment;  // --env NAME=VALUE: all of yours the module sees
   RunOptions run;  // the receiver's settings (its disk is filled in once the disk is ready)
   std::vector<std::string> notes;  // options that were taken but have no effect, in words
 };

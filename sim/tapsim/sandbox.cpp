@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <valgrind/valgrind.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -109,6 +110,23 @@ Confinement Confinement::plan(const std::vector<std::string>& command, const fs:
   if (confinement.landlock_.abi > 0) confinement.landlock_.reach = reachOf(command, module, stubPort);
   confinement.filter_ = syscallFilter(stubPort.has_value(), command.front().c_str());
   return confinement;
+}
+
+std::vector<std::string> Confinement::environment(const std::vector<std::string>& given) const {
+  // The run's owner mark finds what a killed run left; a checked build's board reads its sanitizer's options.
+  constexpr std::string_view kRunNeeds[] = {"TAPSIM_RUN_OWNER=", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="};
+  const bool confined = mode_ != SandboxMode::off && !memoryChecked_;
+  const auto nameOf = [](std::string_view variable) { return variable.substr(0, variable.find('=') + 1); };
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const bool needed = std::ranges::any_of(kRunNeeds, [&](std::string_view name) { return variable.starts_with(name); });
+    // A given variable replaces the user's: the first of a name is the one a lookup finds.
+    const bool replaced = std::ranges::any_of(given, [&](const std::string& v) { return nameOf(v) == nameOf(variable); });
+    if ((needed || !confined) && !replaced) variables.emplace_back(variable);
+  }
+  variables.insert(variables.end(), given.begin(), given.end());
+  return variables;
 }
 
 std::string Confinement::describe() const {

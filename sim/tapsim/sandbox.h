@@ -51,6 +51,10 @@ class Confinement {
   // Both layers are in force, with every right a current kernel knows.
   bool complete() const { return landlock_.abi > 0 && !filter_.empty(); }
   bool off() const { return mode_ == SandboxMode::off; }
+  // The board's environment, made in the host: a confined module sees the
+  // receiver's, which holds none of the user's variables, only what the run
+  // needs and `given` (NAME=VALUE); an unconfined one sees the user's too.
+  std::vector<std::string> environment(const std::vector<std::string>& given) const;
   // In the child, just before exec: limits, a new session, then both layers.
   // Returns what failed, or nullptr.
   const char* apply() const;

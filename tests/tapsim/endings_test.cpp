@@ -53,8 +53,9 @@ TEST_P(ModuleEnding, IsToldInWordsWithItsOwnCodeAndLeavesNothingBehind) {
   const fs::path pidFile = sandbox.root() / "forked-child.pid";
   std::vector<std::string> argv{TAPSIM, "--headless", "--record", (sandbox / "keys.txt").string()};
   argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
-  argv.push_back(moduleOf(GetParam()).string());
-  Process tapsim(sandbox, argv, {"FORKED_PID_FILE=" + pidFile.string(), "HOSTILE=" + GetParam().hostile});
+  argv.insert(argv.end(), {"--env", "FORKED_PID_FILE=" + pidFile.string(), "--env", "HOSTILE=" + GetParam().hostile,
+                           moduleOf(GetParam()).string()});
+  Process tapsim(sandbox, argv);
   const auto started = std::chrono::steady_clock::now();
   const Outcome outcome = tapsim.wait(15s);
   ASSERT_FALSE(outcome.timedOut) << outcome.err;
@@ -159,9 +160,8 @@ TEST(ModuleEnding, AHangIsReportedWhereTheModuleIsStuck) {
 // backlog of calls; an interrupt still ends the run at once.
 TEST(ModuleEnding, AnInterruptEndsTheRunThroughABacklog) {
   Sandbox sandbox;
-  Process tapsim(sandbox, {TAPSIM, "--headless", "--checksums", (sandbox / "sums.txt").string(),
-                           testModule("hostile").string()},
-                 {"HOSTILE=syncs"});
+  Process tapsim(sandbox, {TAPSIM, "--headless", "--checksums", (sandbox / "sums.txt").string(), "--env",
+                           "HOSTILE=syncs", testModule("hostile").string()});
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!contains(readText(sandbox.root() / "stdout.txt"), "module: ") && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(5ms);

@@ -91,6 +91,8 @@ const BadCommand kBadCommands[] = {
     {"memory_limit_zero", {"--memory-limit", "0"}, "--memory-limit"},
     {"memory_limit_beyond_32_bits", {"--memory-limit", "4G"}, "to 4095M"},
     {"keys_beyond_the_bound", {"--keys", "next*1000000 quit"}, "more than 1000000 keys"},
+    {"module_variable_without_a_value", {"--env", "HOSTILE"}, "(NAME=VALUE)"},
+    {"module_variable_without_a_name", {"--env", "=1"}, "(NAME=VALUE)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, BadCommandLine, testing::ValuesIn(kBadCommands),

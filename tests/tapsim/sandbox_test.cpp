@@ -65,6 +65,7 @@ const Escape kEscapes[] = {
     {"library_unlink", "secret", "unlink(\"%\")"},
     {"library_socket", "", "socket(AF_INET, SOCK_STREAM)"},
     {"library_fork", "", "fork()"},
+    {"library_getenv", ""},  // the user's environment, of which a receiver holds nothing
 };
 
 void PrintTo(const Escape& e, std::ostream* out) { *out << e.name; }
@@ -160,8 +161,10 @@ TEST_P(EscapeAttempt, IsRefusedAndTheRunGoesOn) {
   const std::string target = aimAt(escape.aim, sandbox / "", module, listener);
   signal(SIGURG, [](int) { ++urgentSignals; });
   const int urgentBefore = urgentSignals;
-  Process tapsim(sandbox, {TAPSIM, "--headless", "--keys", "quit", module.string()},
-                 {"ESCAPE=" + escape.name, "ESCAPE_TARGET=" + target});
+  Process tapsim(sandbox,
+                 {TAPSIM, "--headless", "--keys", "quit", "--env", "ESCAPE=" + escape.name, "--env",
+                  "ESCAPE_TARGET=" + target, module.string()},
+                 {"TAPSIM_TEST_SECRET=the user's own"});
   const Outcome outcome = tapsim.wait();
   ASSERT_EQ(outcome.exitCode, 0) << outcome.out << outcome.err;
   const int enosys = build == Build::pc ? 38 : 89;

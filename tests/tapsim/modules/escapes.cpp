@@ -189,6 +189,8 @@ long rawAttempt(const char* name, const char* t) {
 long libraryAttempt(const char* name, const char* target) {
   const auto find = [](const char* symbol) { return dlsym(nullptr /* RTLD_DEFAULT */, symbol); };
   long result = 0;
+  if (same(name, "library_getenv"))
+    return reinterpret_cast<const char* (*)(const char*)>(find("getenv"))("TAPSIM_TEST_SECRET") != nullptr ? 0 : -13;
   if (same(name, "library_fopen"))
     result = reinterpret_cast<void* (*)(const char*, const char*)>(find("fopen"))(target, "r") != nullptr ? 0 : -1;
   else if (same(name, "library_open"))

@@ -55,6 +55,21 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
+// Every process of a run carries its owner's mark in its environment
+// (TAPSIM_RUN_OWNER=pid:start), whatever session or group it made for itself.
+std::vector<pid_t> processesOfRun(pid_t owner) {
+  const std::string mark = "TAPSIM_RUN_OWNER=" + std::to_string(owner) + ":";
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string environment = '\0' + readText(entry.path() / "environ");
+    if (environment.find('\0' + mark) != std::string::npos) found.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return found;
+}
+
 }  // namespace
 
 Sandbox::Sandbox() {
@@ -132,9 +147,12 @@ Outcome Process::wait(std::chrono::milliseconds limit) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  // A receiver that outlived its front end is still in the group: note it, then end it.
-  outcome.strayProcesses = kill(-pid_, 0) == 0;
-  if (outcome.strayProcesses) kill(-pid_, SIGKILL);
+  // A receiver that outlived its front end is still in the group, or, in a
+  // session of its own, carries the run's mark: note it, then end it.
+  const std::vector<pid_t> marked = processesOfRun(pid_);
+  outcome.strayProcesses = kill(-pid_, 0) == 0 || !marked.empty();
+  if (kill(-pid_, 0) == 0) kill(-pid_, SIGKILL);
+  for (const pid_t stray : marked) kill(stray, SIGKILL);
   pid_ = -1;
   outcome.exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   outcome.out = readText(sandbox_.root() / "stdout.txt");

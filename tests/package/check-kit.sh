@@ -2,8 +2,9 @@
 # The kit as an author meets it: from the Debian package unpacked with dpkg -x,
 # with no source tree in reach, tapsim-new-module makes a module whose two
 # builds pass their screen test at once; a changed colour fails it, naming the
-# screen and writing the pictures; rewriting the golden passes it again. A C
-# program of the receiver build runs under ctest on the receiver's C library.
+# screen and writing the pictures; rewriting the golden passes it again. The
+# module may use the receiver's C library, and a C program of the receiver
+# build runs under ctest on it.
 # usage: check-kit.sh CPACK BUILD
 set -uo pipefail
 cpack=$1 build=$2
@@ -37,6 +38,19 @@ done
 TAP_UPDATE_GOLDEN=1 quietly ctest --preset pc || fail "TAP_UPDATE_GOLDEN=1 ctest failed"
 for preset in pc receiver; do
   quietly ctest --preset $preset || fail "the $preset screen test fails after the golden was rewritten"
+done
+# The module may use the receiver's whole C library: both builds link, pass
+# the checks and print the same, and the screens stay as they were.
+sed -i -e '1i #include <stdio.h>\n#include <string.h>' -e '/KeyTranslate(1, TAP_EventHandler);/a\
+  char made[48], copy[48];\
+  snprintf(made, sizeof made, "memcpy snprintf strcmp %d", 42);\
+  memcpy(copy, made, sizeof made);\
+  TAP_Print("%s\\n", strcmp(copy, made) == 0 ? copy : "memcpy lost the text");' module.cpp
+for preset in pc receiver; do
+  quietly cmake --build --preset $preset || fail "the $preset build of a module using the C library failed"
+  quietly ctest --preset $preset || fail "the $preset screen test fails once the module uses the C library"
+  tapsim --headless --keys quit build/$preset/hello.tap >"$work/said.txt" 2>&1
+  grep -q "^console: memcpy snprintf strcmp 42" "$work/said.txt" || { cat "$work/said.txt"; fail "the $preset build did not print what the C library made"; }
 done
 cat >>CMakeLists.txt <<'CMAKE'
 enable_language(C)

@@ -303,10 +303,12 @@ TEST_F(TapcheckOnReceiverBuild, PrintsMachineRecordsNeededLibrariesAndVerdict) {
         "._tap_id               __tap_ud__                  4 bytes  0x81C4D2A7\n",
         "Needs:        /tapapi/TMS/libtap.so, libdl.so.0, libc.so.0\n",
         "Init entry:   _init; no finalisation entry\n", "Constructors: none\n",
-        "Undefined, C library and loader (10): close, dlclose, dlerror, dlopen, dlsym, memset, open, strcpy, "
-        "strlen, write\n",
         "Unwind data:  none\n", "Verdict:      loadable on the receiver"})
     EXPECT_TRUE(contains(out, line)) << "missing: " << line << "\n" << out;
+  // The module's C library calls, sorted out by the receiver's C library itself.
+  EXPECT_TRUE(contains(out, "Undefined, C library and loader (10): close, dlclose, dlerror, dlopen, dlsym, memset, "
+                            "open, strcpy, strlen, write\n"))
+      << out;
 }
 
 TEST_F(ReceiverModule, EveryTruncatedCopyIsRefusedWithAReason) {

@@ -57,7 +57,7 @@ class Reader {
   }
 
   Inspection run() {
-    if (std::string error = readAll(); !error.empty()) return {std::nullopt, error};
+    if (std::string error = readAll(); !error.empty()) return {std::nullopt, error, environment_};
     return {std::move(report_), {}};
   }
 
@@ -78,7 +78,7 @@ class Reader {
     if (code_ == Code::skip) return {};
     if (report_.machine != EM_MIPS || report_.elfClass != 32 || !report_.littleEndian) return {};
     report_.codeChecked = true;
-    if (auto error = findLaterInstructions(elf_.get(), report_.codeFindings); !error.empty())
+    if (auto error = findLaterInstructions(elf_.get(), report_.codeFindings, environment_); !error.empty())
       return "cannot check the code: " + error;
     return {};
   }
@@ -333,6 +333,7 @@ class Reader {
   ModuleReport report_;
   std::size_t sectionCount_ = 0;
   std::size_t sectionNamesIndex_ = 0;
+  bool environment_ = false;
   std::vector<Section> sections_;  // index i + 1 of the file
   std::vector<std::size_t> symbolSections_;  // parallel to report_.exported
 };

@@ -53,7 +53,9 @@ std::string describeFileError(const std::filesystem::path& file) {
 }
 
 // The same reader as tapcheck: nothing reaches the loader that it refuses.
-std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& file, std::string& error) {
+// `environment`: the reader lacks a library of this machine's, the file is not at fault.
+std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& file, std::string& error,
+                                                bool& environment) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) {
     error = ec && ec != std::errc::no_such_file_or_directory
@@ -64,6 +66,7 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   auto inspection = tapelf::inspect(file);
   if (!inspection) {
     error = inspection.error;  // already names the file
+    environment = inspection.environment;
     return std::nullopt;
   }
   const auto problems = tapelf::problems(*inspection.report, tapelf::rulesFor(*inspection.report));
@@ -178,9 +181,13 @@ void drive(Session& session, Window* window, const FrontOptions& options, const 
     if (stopRequested()) break;
 }
 
+// A window opens when one may and a display is there.
+bool windowWanted(const FrontOptions& options) { return !options.headless && std::getenv("DISPLAY") != nullptr; }
+
 // What was made before the board starts: the checked module, the outputs, the disk.
 struct Prepared {
   Outputs outputs;
+  std::optional<LoadedPart> windowPart;  // outlives the window it opens
   std::unique_ptr<RunDisk> disk;
   std::vector<std::string> command;
   Confinement confinement;
@@ -190,16 +197,22 @@ struct Prepared {
 
 int prepare(FrontOptions& options, Prepared& run) {
   std::string error;
-  const auto report = checkModule(options.module, error);
-  if (!report) return fail(kRunBadModule, error);
+  bool environment = false;
+  const auto report = checkModule(options.module, error, environment);
+  if (!report) return fail(environment ? kRunEnvironment : kRunBadModule, error);
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
-  bool environment = false;
   run.disk = prepareDisk(options, error, environment);
   if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
   options.run.receiver.diskRoot = run.disk->root();
   if (const auto missing = missingBoard(*report)) return fail(kRunEnvironment, *missing);
+  // Any run may need a crash report; it is looked for now, and loaded only for one.
+  if (const auto missing = missingPart(partFile(kCrashReader))) return fail(kRunEnvironment, *missing);
+  if (windowWanted(options)) {
+    run.windowPart = LoadedPart::load(partFile(kWindowPart), kOpenWindowEntry, error);
+    if (!run.windowPart) return fail(kRunEnvironment, error);
+  }
   run.command = boardCommand(*report, options, error);
   if (run.command.empty()) return fail(kRunBadModule, error);
   run.debugging = prepareDebugging(*report, options, error);
@@ -266,9 +279,10 @@ int run(FrontOptions& options) {
     std::fflush(stdout);
   };
   session->onPress = [&](RemotePress press) { prepared.outputs.pressed(press); };
+  session->crashReader = partFile(kCrashReader);
   if (debugging != nullptr) serveDebugger(*session, *board, *debugging, frontError);
-  if (!options.headless && std::getenv("DISPLAY") != nullptr) {
-    window = Window::open(windowTitle(fallback, 0), error);
+  if (prepared.windowPart) {
+    window.reset(prepared.windowPart->entry<OpenWindowEntry>()(windowTitle(fallback, 0).c_str(), &error));
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   } else if (!options.headless && !options.windowCaptures.empty()) {
     std::fprintf(stderr, "tapsim: note: --window-captures has no effect without a display (DISPLAY is not set): "

@@ -8,6 +8,7 @@
 #include "debugger.h"
 #include "elfmodule.h"
 #include "options.h"
+#include "parts.h"
 #include "platform/remote.h"
 
 namespace tapsim {
@@ -35,6 +36,9 @@ DebugTarget debugTarget(const tapelf::ModuleReport& module, const FrontOptions& 
 
 // What this machine lacks to run the module: its board, or qemu.
 std::optional<std::string> missingBoard(const tapelf::ModuleReport& module);
+
+// Where a part is: beside the PC board, in the build folder or the installation.
+PartFile partFile(const Part& part);
 
 // How to start the board for this module: natively, or under qemu for MIPS.
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

@@ -209,6 +209,7 @@ BoardProcess::BoardProcess(BoardProcess&& other) noexcept
       boardEnds_{std::exchange(other.boardEnds_[0], -1), std::exchange(other.boardEnds_[1], -1)},
       pid_(std::exchange(other.pid_, -1)),
       reaped_(other.reaped_),
+      bellHungUp_(other.bellHungUp_),
       status_(other.status_) {}
 
 BoardProcess::~BoardProcess() {
@@ -242,8 +243,10 @@ void BoardProcess::hearAnswers() {
 
 void BoardProcess::quietBell() {
   char bells[256];
-  while (read(callBell_, bells, sizeof bells) > 0) {
+  ssize_t got = 0;
+  while ((got = read(callBell_, bells, sizeof bells)) > 0) {
   }
+  if (got == 0) bellHungUp_ = true;
 }
 
 bool BoardProcess::ended(int& status) {

@@ -41,6 +41,8 @@ class BoardProcess {
   void hearAnswers();
   // Empties the call bell.
   void quietBell();
+  // Nobody can ring the call bell any more: the board is on its way out.
+  bool bellHungUp() const { return bellHungUp_; }
   // Whether the board has ended; its wait status in `status`.
   bool ended(int& status);
   // Ends the board and everything it started, now.
@@ -54,6 +56,7 @@ class BoardProcess {
   int boardEnds_[2] = {-1, -1};  // a stand-in's: the call bell's writer, the answer bell's reader
   pid_t pid_ = -1;
   bool reaped_ = false;
+  bool bellHungUp_ = false;
   int status_ = 0;
 };
 

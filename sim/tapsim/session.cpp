@@ -101,7 +101,11 @@ bool Session::step(std::chrono::milliseconds wait) {
   if (over_) return false;
   pollfd watched[2] = {{board_.callBell(), POLLIN, 0}, {board_.exitWatch(), POLLIN, 0}};
   const auto timeout = more ? std::chrono::milliseconds(0) : std::min(wait, untilNextDeadline());
-  poll(watched, board_.exitWatch() >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
+  // A hung-up bell wakes every poll at once; while the board ends, this side
+  // waits for its end rather than spin beside it for the processor.
+  const bool bell = !board_.bellHungUp();
+  poll(bell ? watched : watched + 1, (bell ? 1 : 0) + (board_.exitWatch() >= 0 ? 1 : 0),
+       static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
   board_.quietBell();
   return true;
 }

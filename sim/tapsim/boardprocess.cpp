@@ -96,8 +96,11 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
 
 void becomeRunOwner() {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  setenv("TAPSIM_RUN_OWNER", ownMark().c_str(), 1);
+}
+
+void endAbandonedRuns() {
   const std::string mark = ownMark();
-  setenv("TAPSIM_RUN_OWNER", mark.c_str(), 1);
   // What a run that was killed outright left running: its owner is gone.
   for (const pid_t pid : allProcesses()) {
     if (pid == getpid()) continue;
@@ -107,6 +110,13 @@ void becomeRunOwner() {
 }
 
 void endDescendants() {
+  // Whatever is left below a subreaper is a child of it, or below one: with
+  // no child at all, reaped or not, there is nothing to look for in /proc.
+  for (;;) {
+    const pid_t reaped = waitpid(-1, nullptr, WNOHANG);
+    if (reaped < 0 && errno == ECHILD) return;
+    if (reaped <= 0) break;
+  }
   // Killed ones are reaped and new orphans come to us: go round until none is left.
   for (int round = 0; round < 50; ++round) {
     std::map<pid_t, std::vector<pid_t>> children;

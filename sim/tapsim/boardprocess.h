@@ -66,8 +66,11 @@ class BoardProcess {
 [[noreturn]] void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
                                      const Confinement* confinement = nullptr);
 // Makes this process the one that inherits whatever the board's processes
-// leave behind, and ends what an earlier run that was killed left running.
+// leave behind, and marks the processes it starts as this run's.
 void becomeRunOwner();
+// Ends what an earlier run that was killed outright left running. It reads
+// every process's environment, so a run does it while its board starts.
+void endAbandonedRuns();
 // Ends every process below this one (the board, and anything a module forked).
 void endDescendants();
 

@@ -273,6 +273,7 @@ int run(FrontOptions& options) {
   ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
   auto board = BoardProcess::start(prepared.command, prepared.confinement, boardSettings(options.run, boardAwaitsDebugger), error);
   if (!board) return fail(kRunFailed, error);
+  endAbandonedRuns();  // while the board starts on the other processor
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());

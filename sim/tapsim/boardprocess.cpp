@@ -157,7 +157,8 @@ int sealedMemory(std::string& error) {
 
 }  // namespace
 
-bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (&answerPipe)[2], std::string& error) {
+bool BoardProcess::prepare(const std::function<void(WireShared&)>& settle, int (&callPipe)[2], int (&answerPipe)[2],
+                           std::string& error) {
   memory_ = sealedMemory(error);
   if (memory_ < 0) return false;
   void* mapped = mmap(nullptr, sizeof(WireShared), PROT_READ | PROT_WRITE, MAP_SHARED, memory_, 0);
@@ -166,7 +167,7 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
     return false;
   }
   wire_ = static_cast<WireShared*>(mapped);
-  std::memcpy(wire_, &settings, offsetof(WireShared, callHead));
+  if (settle) settle(*wire_);
   wire_->magic = WIRE_MAGIC;
   wire_->version = WIRE_VERSION;
   if (pipe2(callPipe, O_CLOEXEC) != 0 || pipe2(answerPipe, O_CLOEXEC) != 0) {
@@ -182,10 +183,11 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
 }
 
 std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const Confinement& confinement,
-                                                const WireShared& settings, std::string& error) {
+                                                const std::function<void(WireShared&)>& settle,
+                                                std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
-  if (!board.prepare(settings, callPipe, answerPipe, error)) return std::nullopt;
+  if (!board.prepare(settle, callPipe, answerPipe, error)) return std::nullopt;
   const pid_t owner = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -203,7 +205,7 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
 std::optional<BoardProcess> BoardProcess::standIn(std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
-  if (!board.prepare(WireShared{}, callPipe, answerPipe, error)) return std::nullopt;
+  if (!board.prepare({}, callPipe, answerPipe, error)) return std::nullopt;
   board.boardEnds_[0] = callPipe[1];
   board.boardEnds_[1] = answerPipe[0];
   fcntl(answerPipe[0], F_SETFL, O_NONBLOCK);

@@ -4,6 +4,7 @@
 // nothing of the run is left running.
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,10 @@ namespace tapsim {
 class BoardProcess {
  public:
   // argv: the board (or qemu and the board) and the module; it runs confined so.
+  // `settle` sets what the host sets before the board starts, in the shared
+  // memory itself: a WireShared of its own would be a megabyte to clear.
   static std::optional<BoardProcess> start(const std::vector<std::string>& argv, const Confinement& confinement,
-                                           const WireShared& settings, std::string& error);
+                                           const std::function<void(WireShared&)>& settle, std::string& error);
   // The shared memory and the bells with no process behind them, for tests
   // that play the board's part; the board's ends of the bells stay open here.
   static std::optional<BoardProcess> standIn(std::string& error);
@@ -50,7 +53,8 @@ class BoardProcess {
 
  private:
   BoardProcess() = default;
-  bool prepare(const WireShared& settings, int (&callPipe)[2], int (&answerPipe)[2], std::string& error);
+  bool prepare(const std::function<void(WireShared&)>& settle, int (&callPipe)[2], int (&answerPipe)[2],
+               std::string& error);
   WireShared* wire_ = nullptr;
   int memory_ = -1, callBell_ = -1, answerBell_ = -1, pidfd_ = -1;
   int boardEnds_[2] = {-1, -1};  // a stand-in's: the call bell's writer, the answer bell's reader

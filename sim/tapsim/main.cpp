@@ -77,15 +77,13 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   return inspection.report;
 }
 
-WireShared boardSettings(const RunOptions& run, bool awaitDebugger) {
-  WireShared settings{};
+void settleBoard(WireShared& settings, const RunOptions& run, bool awaitDebugger) {
   settings.awaitDebugger = awaitDebugger ? 1 : 0;
   settings.systemId = run.receiver.systemId;
   settings.firmwareVersion = run.receiver.firmwareVersion;
   settings.openTerminals = static_cast<uint32_t>(run.openTerminals.to_ulong());
   settings.staleDlerror = run.staleDlerror ? 1 : 0;
   settings.memoryLimit = static_cast<uint32_t>(std::min<uint64_t>(run.receiver.memoryLimit, 0xFFFFFFFFu));
-  return settings;
 }
 
 SessionLimits limitsOf(const FrontOptions& options) {
@@ -271,7 +269,9 @@ int run(FrontOptions& options) {
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
   ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
-  auto board = BoardProcess::start(prepared.command, prepared.confinement, boardSettings(options.run, boardAwaitsDebugger), error);
+  auto board = BoardProcess::start(
+      prepared.command, prepared.confinement,
+      [&](WireShared& settings) { settleBoard(settings, options.run, boardAwaitsDebugger); }, error);
   if (!board) return fail(kRunFailed, error);
   endAbandonedRuns();  // while the board starts on the other processor
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));

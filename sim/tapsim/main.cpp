@@ -290,6 +290,8 @@ int run(FrontOptions& options) {
                          "no window opens\n");
   }
   if (!window) prepared.outputs.dropCaptures();
+  // No call is served before this: screens nobody will see are not drawn.
+  receiver.screen.keepPixels(output.framesWanted());
   drive(*session, window.get(), options, [&] {
     if (debugging != nullptr) noticeLostDebugServer(*session, *board, *debugging, frontError);
     return requestedStop != 0 || !frontError.empty();

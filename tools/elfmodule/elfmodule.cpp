@@ -359,11 +359,15 @@ Inspection inspect(const std::filesystem::path& file, Code code) {
   if (size > kLargestModule)
     return {std::nullopt, name + ": " + std::to_string(size) + " bytes is larger than the reader takes (" +
                                 std::to_string(kLargestModule >> 20) + " MiB)"};
+  // Read straight into the reader's own copy: a second one would be as many
+  // fresh pages again, which is most of what reading a module costs.
   std::ifstream in(file, std::ios::binary);
-  std::vector<std::byte> bytes(size);
-  if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
+  std::vector<char> image(size);
+  if (!in || !in.read(image.data(), static_cast<std::streamsize>(size)))
     return {std::nullopt, name + ": cannot read the file"};
-  return inspectBytes(bytes, name, code);
+  Inspection result = Reader(image, name, code).run();
+  if (!result) result.error = name + ": " + result.error;
+  return result;
 }
 
 }  // namespace tapelf

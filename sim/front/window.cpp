@@ -60,9 +60,7 @@ SDL_Rect fitPicture(int32_t outputWidth, int32_t outputHeight, int32_t frameWidt
           static_cast<int>(width), static_cast<int>(height)};
 }
 
-}  // namespace
-
-struct Window::Sdl {
+struct Sdl {
   SdlSession session;  // first in, last out
   std::unique_ptr<SDL_Window, WindowDestroyer> window;
   std::unique_ptr<SDL_Renderer, RendererDestroyer> renderer;
@@ -125,6 +123,21 @@ struct Window::Sdl {
   }
 };
 
+class SdlWindow final : public Window {
+ public:
+  explicit SdlWindow(std::unique_ptr<Sdl> sdl) : sdl_(std::move(sdl)) {}
+  bool present(std::span<const uint32_t> argb) override;
+  void setTitle(std::string_view title) override;
+  std::vector<RemotePress> poll(int32_t timeoutMs) override;
+  bool closed() const override;
+  Image capture() override;
+
+ private:
+  std::unique_ptr<Sdl> sdl_;
+};
+
+}  // namespace
+
 std::unique_ptr<Window> Window::open(std::string_view title, std::string& error, int32_t frameWidth,
                                      int32_t frameHeight) {
   if (frameWidth <= 0 || frameHeight <= 0) {
@@ -164,14 +177,10 @@ std::unique_ptr<Window> Window::open(std::string_view title, std::string& error,
   sdl->frameHeight = frameHeight;
   SDL_ShowWindow(sdl->window.get());
   sdl->show();
-  return std::unique_ptr<Window>(new Window(std::move(sdl)));
+  return std::make_unique<SdlWindow>(std::move(sdl));
 }
 
-Window::Window(std::unique_ptr<Sdl> sdl) : sdl_(std::move(sdl)) {}
-
-Window::~Window() = default;
-
-bool Window::present(std::span<const uint32_t> argb) {
+bool SdlWindow::present(std::span<const uint32_t> argb) {
   if (argb.size() != size_t(sdl_->frameWidth) * size_t(sdl_->frameHeight)) return false;
   SDL_UpdateTexture(sdl_->texture.get(), nullptr, argb.data(), sdl_->frameWidth * 4);
   sdl_->hasFrame = true;
@@ -179,9 +188,9 @@ bool Window::present(std::span<const uint32_t> argb) {
   return true;
 }
 
-void Window::setTitle(std::string_view title) { SDL_SetWindowTitle(sdl_->window.get(), std::string(title).c_str()); }
+void SdlWindow::setTitle(std::string_view title) { SDL_SetWindowTitle(sdl_->window.get(), std::string(title).c_str()); }
 
-std::vector<RemotePress> Window::poll(int32_t timeoutMs) {
+std::vector<RemotePress> SdlWindow::poll(int32_t timeoutMs) {
   std::vector<RemotePress> presses;
   SDL_Event event;
   bool pending = timeoutMs > 0 ? SDL_WaitEventTimeout(&event, timeoutMs) != 0 : SDL_PollEvent(&event) != 0;
@@ -192,9 +201,9 @@ std::vector<RemotePress> Window::poll(int32_t timeoutMs) {
   return presses;
 }
 
-bool Window::closed() const { return sdl_->closed; }
+bool SdlWindow::closed() const { return sdl_->closed; }
 
-Image Window::capture() {
+Image SdlWindow::capture() {
   const SDL_Rect picture = sdl_->pictureRect();
   Image image{picture.w, picture.h, {}};
   image.argb.resize(size_t(std::max(picture.w, 0)) * size_t(std::max(picture.h, 0)));

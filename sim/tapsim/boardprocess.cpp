@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <pthread.h>
 #include <csignal>
 #include <utility>
 #include <cstring>
@@ -56,20 +58,25 @@ void limitStack() {
   setrlimit(RLIMIT_STACK, &stack);
 }
 
-[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, const Confinement& confinement, int memory,
-                              int callBell, int answerBell, pid_t owner) {
-  const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
-  dup2(moved[0], WIRE_SHARED_FD);
-  dup2(moved[1], WIRE_CALL_BELL_FD);
-  dup2(moved[2], WIRE_ANSWER_BELL_FD);
-  limitStack();
-  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1, &confinement);
+// What execv takes, pointing into argv: made before the child starts.
+std::vector<char*> execArgs(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  return args;
 }
 
-}  // namespace
+// One line on standard error, without allocating.
+void say(const char* what, const char* program, const char* why) {
+  char line[512];
+  const int length = std::snprintf(line, sizeof line, "tapsim: %s %s: %s\n", what, program, why);
+  if (length > 0) [[maybe_unused]] auto ignored = write(2, line, std::min<size_t>(size_t(length), sizeof line - 1));
+}
 
-void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
-                        const Confinement* confinement) {
+// A board's child shares the host's memory until it execs (vfork), so from
+// here on nothing allocates what it would not free.
+[[noreturn]] void becomeProgram(char* const* args, pid_t owner, int firstClosed, const Confinement* confinement) {
   // It must not outlive its host, even one killed outright.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != owner) _exit(127);
@@ -79,19 +86,31 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
   if (const char* failed = confinement != nullptr ? confinement->apply() : nullptr) {
-    const std::string message = "tapsim: cannot confine " + argv[0] + ": " + failed + "\n";
-    [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+    say("cannot confine", args[0], failed);
     _exit(127);
   }
-  execv(args[0], args.data());
-  const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
-  [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+  execv(args[0], args);
+  say("cannot start", args[0], std::strerror(errno));
   _exit(127);
+}
+
+[[noreturn]] void becomeBoard(char* const* args, const Confinement& confinement, int memory, int callBell,
+                              int answerBell, pid_t owner) {
+  const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
+  dup2(moved[0], WIRE_SHARED_FD);
+  dup2(moved[1], WIRE_CALL_BELL_FD);
+  dup2(moved[2], WIRE_ANSWER_BELL_FD);
+  limitStack();
+  becomeProgram(args, owner, WIRE_ANSWER_BELL_FD + 1, &confinement);
+}
+
+}  // namespace
+
+void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
+                        const Confinement* confinement) {
+  const std::vector<char*> args = execArgs(argv);
+  becomeProgram(args.data(), owner, firstClosed, confinement);
 }
 
 void becomeRunOwner() {
@@ -189,12 +208,23 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
   if (!board.prepare(settle, callPipe, answerPipe, error)) return std::nullopt;
   const pid_t owner = getpid();
-  const pid_t pid = fork();
+  // The child shares this process's memory until it execs rather than a copy
+  // of it: a fork copied the host's page tables and then every page either
+  // side wrote, milliseconds a run. No handler of this process may run in
+  // the child, on that memory: signals wait until the child has execed.
+  const std::vector<char*> args = execArgs(argv);
+  const int memory = board.memory_, callEnd = callPipe[1], answerEnd = answerPipe[0];
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  const pid_t pid = vfork();
+  if (pid == 0) becomeBoard(args.data(), confinement, memory, callEnd, answerEnd, owner);
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (pid < 0) {
-    error = std::string("cannot start the board: ") + std::strerror(errno);
+    error = std::string("cannot start the board: ") + std::strerror(forkError);
     return std::nullopt;
   }
-  if (pid == 0) becomeBoard(argv, confinement, board.memory_, callPipe[1], answerPipe[0], owner);
   board.pid_ = pid;
   close(callPipe[1]);
   close(answerPipe[0]);

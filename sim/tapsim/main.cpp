@@ -201,9 +201,6 @@ int prepare(FrontOptions& options, Prepared& run) {
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
-  run.disk = prepareDisk(options, error, environment);
-  if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
-  options.run.receiver.diskRoot = run.disk->root();
   if (const auto missing = missingBoard(*report)) return fail(kRunEnvironment, *missing);
   // Any run may need a crash report; it is looked for now, and loaded only for one.
   if (const auto missing = missingPart(partFile(kCrashReader))) return fail(kRunEnvironment, *missing);
@@ -221,6 +218,16 @@ int prepare(FrontOptions& options, Prepared& run) {
                                       options.sandbox);
   if (options.sandbox == SandboxMode::required && !run.confinement.complete())
     return fail(kRunFailed, "--require-sandbox: the module would not be confined (" + run.confinement.describe() + ")");
+  return kRunOk;
+}
+
+// The run's disk, made while the board starts: only the host reaches it.
+int prepareRunDisk(FrontOptions& options, Prepared& run) {
+  std::string error;
+  bool environment = false;
+  run.disk = prepareDisk(options, error, environment);
+  if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
+  options.run.receiver.diskRoot = run.disk->root();
   return kRunOk;
 }
 
@@ -260,10 +267,6 @@ int run(FrontOptions& options) {
     if (!options.windowCaptures.empty())
       saveCapture(*window, prepared.outputs.captureFile(prepared.outputs.count()), frontError);
   };
-  Receiver receiver(options.run.receiver, output);
-  receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
-  const uint32_t model = options.run.receiver.systemId;
-  const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
 
   std::string error;
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
@@ -273,7 +276,13 @@ int run(FrontOptions& options) {
       prepared.command, prepared.confinement,
       [&](WireShared& settings) { settleBoard(settings, options.run, boardAwaitsDebugger); }, error);
   if (!board) return fail(kRunFailed, error);
-  endAbandonedRuns();  // while the board starts on the other processor
+  // While the board starts on the other processor: the disk, the receiver, what earlier runs left.
+  if (const int code = prepareRunDisk(options, prepared); code != kRunOk) return code;
+  Receiver receiver(options.run.receiver, output);
+  receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
+  const uint32_t model = options.run.receiver.systemId;
+  const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
+  endAbandonedRuns();
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());

@@ -1,7 +1,9 @@
 # What cmake --install lays out under the prefix, and the Debian package made of it:
 #
 #   bin/                       tapsim, tapcheck, fwdat, mipsisa
-#   libexec/quarnel/           tapsim-board (the PC board) and the PC libtap.so it loads
+#   libexec/quarnel/           tapsim-board (the PC board) and the PC libtap.so it loads;
+#                              tapsim-window.so and tapsim-crash.so, the parts tapsim
+#                              loads for a window and for a crash report
 #   libexec/quarnel/mipsel/    the receiver build's sim/tapsim-board and sysroot/, shaped
 #                              like that build, so TAPSIM_MIPSEL_DIR may name either
 #   share/quarnel/receiver/    Quarnel.tap for the receiver, stripped, and Quarnel.tap.debug
@@ -29,7 +31,7 @@ list(APPEND quarnel_pages ${PROJECT_BINARY_DIR}/man/tapsim-new-module.1)
 install(FILES ${quarnel_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS tapsim-board RUNTIME DESTINATION ${QUARNEL_INSTALL_BOARDDIR})
-install(TARGETS tap LIBRARY DESTINATION ${QUARNEL_INSTALL_BOARDDIR})
+install(TARGETS tap tapsim-window tapsim-crash LIBRARY DESTINATION ${QUARNEL_INSTALL_BOARDDIR})
 install(TARGETS Quarnel LIBRARY DESTINATION ${QUARNEL_INSTALL_MODULEDIR}/pc)
 
 # The kit. Its files find one another by their places relative to the prefix

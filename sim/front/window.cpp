@@ -11,32 +11,6 @@ namespace {
 
 using Kind = RemotePress::Kind;
 
-// Digits send the key words that some remotes' keys are rewritten from, so the
-// translation can be watched; N, P and Q send the module's own codes unchanged.
-constexpr std::array kBindings = {
-    KeyBinding{"Right", {Kind::Next}, "next page"},
-    KeyBinding{"Down", {Kind::Next}, "next page"},
-    KeyBinding{"PageDown", {Kind::Next}, "next page"},
-    KeyBinding{"Left", {Kind::Previous}, "previous page"},
-    KeyBinding{"Up", {Kind::Previous}, "previous page"},
-    KeyBinding{"PageUp", {Kind::Previous}, "previous page"},
-    KeyBinding{"Escape", {Kind::Quit}, "quit"},
-    KeyBinding{"1", {Kind::Raw, 0x10024}, "key word 0x10024"},
-    KeyBinding{"2", {Kind::Raw, 0x10025}, "key word 0x10025"},
-    KeyBinding{"3", {Kind::Raw, 0x10026}, "key word 0x10026"},
-    KeyBinding{"4", {Kind::Raw, 0x1003E}, "key word 0x1003E"},
-    KeyBinding{"5", {Kind::Raw, 0x1003F}, "key word 0x1003F"},
-    KeyBinding{"6", {Kind::Raw, 0x10044}, "key word 0x10044"},
-    KeyBinding{"7", {Kind::Raw, 0x10047}, "key word 0x10047"},
-    KeyBinding{"8", {Kind::Raw, 0x10048}, "key word 0x10048"},
-    KeyBinding{"9", {Kind::Raw, 0x10049}, "key word 0x10049"},
-    KeyBinding{"0", {Kind::Raw, 0x1004A}, "key word 0x1004A"},
-    KeyBinding{"N", {Kind::Raw, 0x10045}, "key word 0x10045, untranslated"},
-    KeyBinding{"P", {Kind::Raw, 0x10046}, "key word 0x10046, untranslated"},
-    KeyBinding{"Q", {Kind::Raw, 0x10017}, "key word 0x10017, untranslated"},
-    KeyBinding{"F", {Kind::Raw, 0x30045}, "key word 0x10045 with flag bit 0x20000"},
-};
-
 constexpr uint32_t kBorderColour = 0xFF000000;
 
 bool windowOpen = false;
@@ -86,11 +60,7 @@ SDL_Rect fitPicture(int32_t outputWidth, int32_t outputHeight, int32_t frameWidt
           static_cast<int>(width), static_cast<int>(height)};
 }
 
-}  // namespace
-
-std::span<const KeyBinding> keyBindings() { return kBindings; }
-
-struct Window::Sdl {
+struct Sdl {
   SdlSession session;  // first in, last out
   std::unique_ptr<SDL_Window, WindowDestroyer> window;
   std::unique_ptr<SDL_Renderer, RendererDestroyer> renderer;
@@ -153,6 +123,21 @@ struct Window::Sdl {
   }
 };
 
+class SdlWindow final : public Window {
+ public:
+  explicit SdlWindow(std::unique_ptr<Sdl> sdl) : sdl_(std::move(sdl)) {}
+  bool present(std::span<const uint32_t> argb) override;
+  void setTitle(std::string_view title) override;
+  std::vector<RemotePress> poll(int32_t timeoutMs) override;
+  bool closed() const override;
+  Image capture() override;
+
+ private:
+  std::unique_ptr<Sdl> sdl_;
+};
+
+}  // namespace
+
 std::unique_ptr<Window> Window::open(std::string_view title, std::string& error, int32_t frameWidth,
                                      int32_t frameHeight) {
   if (frameWidth <= 0 || frameHeight <= 0) {
@@ -184,7 +169,7 @@ std::unique_ptr<Window> Window::open(std::string_view title, std::string& error,
   }
   SDL_SetTextureBlendMode(sdl->texture.get(), SDL_BLENDMODE_NONE);
   SDL_SetTextureScaleMode(sdl->texture.get(), SDL_ScaleModeLinear);
-  for (const KeyBinding& binding : kBindings) {
+  for (const KeyBinding& binding : keyBindings()) {
     const std::string name(binding.key);
     sdl->keys.emplace_back(SDL_GetKeyFromName(name.c_str()), binding.press);
   }
@@ -192,14 +177,10 @@ std::unique_ptr<Window> Window::open(std::string_view title, std::string& error,
   sdl->frameHeight = frameHeight;
   SDL_ShowWindow(sdl->window.get());
   sdl->show();
-  return std::unique_ptr<Window>(new Window(std::move(sdl)));
+  return std::make_unique<SdlWindow>(std::move(sdl));
 }
 
-Window::Window(std::unique_ptr<Sdl> sdl) : sdl_(std::move(sdl)) {}
-
-Window::~Window() = default;
-
-bool Window::present(std::span<const uint32_t> argb) {
+bool SdlWindow::present(std::span<const uint32_t> argb) {
   if (argb.size() != size_t(sdl_->frameWidth) * size_t(sdl_->frameHeight)) return false;
   SDL_UpdateTexture(sdl_->texture.get(), nullptr, argb.data(), sdl_->frameWidth * 4);
   sdl_->hasFrame = true;
@@ -207,9 +188,9 @@ bool Window::present(std::span<const uint32_t> argb) {
   return true;
 }
 
-void Window::setTitle(std::string_view title) { SDL_SetWindowTitle(sdl_->window.get(), std::string(title).c_str()); }
+void SdlWindow::setTitle(std::string_view title) { SDL_SetWindowTitle(sdl_->window.get(), std::string(title).c_str()); }
 
-std::vector<RemotePress> Window::poll(int32_t timeoutMs) {
+std::vector<RemotePress> SdlWindow::poll(int32_t timeoutMs) {
   std::vector<RemotePress> presses;
   SDL_Event event;
   bool pending = timeoutMs > 0 ? SDL_WaitEventTimeout(&event, timeoutMs) != 0 : SDL_PollEvent(&event) != 0;
@@ -220,9 +201,9 @@ std::vector<RemotePress> Window::poll(int32_t timeoutMs) {
   return presses;
 }
 
-bool Window::closed() const { return sdl_->closed; }
+bool SdlWindow::closed() const { return sdl_->closed; }
 
-Image Window::capture() {
+Image SdlWindow::capture() {
   const SDL_Rect picture = sdl_->pictureRect();
   Image image{picture.w, picture.h, {}};
   image.argb.resize(size_t(std::max(picture.w, 0)) * size_t(std::max(picture.h, 0)));

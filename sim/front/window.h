@@ -21,32 +21,35 @@ struct KeyBinding {
 std::span<const KeyBinding> keyBindings();
 
 // A desktop window showing the screen, scaled to the window with its aspect
-// kept. One window at a time.
+// kept. One window at a time. An interface without data, so that tapsim
+// reaches the SDL window through the part it loads (tapsim-window.so)
+// without linking SDL, and every user has its type information.
 class Window {
  public:
   // Null, with error set to one line, when no window can be had (no display, say).
   static std::unique_ptr<Window> open(std::string_view title, std::string& error, int32_t frameWidth = 720,
                                       int32_t frameHeight = 576);
-  ~Window();
+  Window() = default;
+  virtual ~Window() = default;
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
   // Shows a frame of frameWidth x frameHeight ARGB words (alpha ignored); false for any other size.
-  bool present(std::span<const uint32_t> argb);
-  void setTitle(std::string_view title);
+  virtual bool present(std::span<const uint32_t> argb) = 0;
+  virtual void setTitle(std::string_view title) = 0;
 
   // Waits up to timeoutMs for input (0: not at all) and returns the presses
   // seen, in order. Closing the window gives one Quit press and makes closed() true.
-  std::vector<RemotePress> poll(int32_t timeoutMs);
-  bool closed() const;
+  virtual std::vector<RemotePress> poll(int32_t timeoutMs) = 0;
+  virtual bool closed() const = 0;
 
   // What the window shows of the frame: the picture area, at window resolution, alpha 0xFF.
-  Image capture();
-
- private:
-  struct Sdl;
-  explicit Window(std::unique_ptr<Sdl> sdl);
-  std::unique_ptr<Sdl> sdl_;
+  virtual Image capture() = 0;
 };
+
+// The window part's one entry, by this name: Window::open of a 720x576 frame,
+// the window released to the caller (null, with error set, when none can be had).
+inline constexpr const char* kOpenWindowEntry = "tapsim_open_window";
+using OpenWindowEntry = Window* (*)(const char* title, std::string* error);
 
 }  // namespace tapsim

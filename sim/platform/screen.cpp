@@ -52,7 +52,7 @@ uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t heigh
   region.y = y;
   region.width = static_cast<int32_t>(width);
   region.height = static_cast<int32_t>(height);
-  region.pixels.assign(size, 0u);  // transparent until drawn
+  if (keepPixels_) region.pixels.assign(size, 0u);  // transparent until drawn
   pixels_ += size;
   return handle;
 }
@@ -60,7 +60,7 @@ uint16_t Screen::createRegion(int64_t x, int64_t y, int64_t width, int64_t heigh
 bool Screen::deleteRegion(uint16_t handle) {
   const auto found = regions_.find(handle);
   if (found == regions_.end()) return false;
-  pixels_ -= found->second.pixels.size();
+  pixels_ -= static_cast<size_t>(found->second.width) * static_cast<size_t>(found->second.height);
   regions_.erase(found);
   return true;
 }
@@ -81,6 +81,7 @@ bool Screen::fillBox(uint16_t handle, int64_t x, int64_t y, int64_t width, int64
     region->opaque = false;
   else if (columns.end - columns.begin == region->width && rows.end - rows.begin == region->height)
     region->opaque = true;
+  if (region->pixels.empty()) return true;
   uint32_t* pixels = region->pixels.data();
   // Boxes as wide as the region are one run of pixels, the common full-screen
   // fill among them; the C library's wide-character fill is its tuned memset

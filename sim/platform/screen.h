@@ -26,6 +26,12 @@ class Screen {
   explicit Screen(size_t mostPixels = kMostPixels) : mostPixels_(mostPixels) {}
   size_t mostPixels() const { return mostPixels_; }
 
+  // Whether regions hold pixels. A run whose screens nobody looks at (no
+  // window, no output made of frames) need not draw them: every call is
+  // checked, counted and answered as before. Set before the first region;
+  // without pixels, compose() has nothing to show.
+  void keepPixels(bool keep) { keepPixels_ = keep; }
+
   // Returns the new region's handle, or 0 when the size is unusable or the OSD is full.
   uint16_t createRegion(int64_t x, int64_t y, int64_t width, int64_t height);
   bool deleteRegion(uint16_t handle);
@@ -55,6 +61,7 @@ class Screen {
   uint16_t nextHandle_ = 1;
   size_t mostPixels_;
   size_t pixels_ = 0;  // of every region held
+  bool keepPixels_ = true;
   uint64_t refused_ = 0;
   Frame composed_;
 };

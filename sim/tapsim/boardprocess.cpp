@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <pthread.h>
 #include <csignal>
 #include <utility>
 #include <cstring>
@@ -56,21 +58,27 @@ void limitStack() {
   setrlimit(RLIMIT_STACK, &stack);
 }
 
-[[noreturn]] void becomeBoard(const std::vector<std::string>& argv, const Confinement& confinement,
-                              const std::vector<std::string>& environment, int memory, int callBell, int answerBell,
-                              pid_t owner) {
-  const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
-  dup2(moved[0], WIRE_SHARED_FD);
-  dup2(moved[1], WIRE_CALL_BELL_FD);
-  dup2(moved[2], WIRE_ANSWER_BELL_FD);
-  limitStack();
-  becomeOwnedProgram(argv, owner, WIRE_ANSWER_BELL_FD + 1, &confinement, &environment);
+// What execve takes, an argv or an environment, pointing into the strings:
+// made before the child starts.
+std::vector<char*> execArgs(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  return args;
 }
 
-}  // namespace
+// One line on standard error, without allocating.
+void say(const char* what, const char* program, const char* why) {
+  char line[512];
+  const int length = std::snprintf(line, sizeof line, "tapsim: %s %s: %s\n", what, program, why);
+  if (length > 0) [[maybe_unused]] auto ignored = write(2, line, std::min<size_t>(size_t(length), sizeof line - 1));
+}
 
-void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
-                        const Confinement* confinement, const std::vector<std::string>* environment) {
+// A board's child shares the host's memory until it execs (vfork), so from
+// here on nothing allocates what it would not free.
+[[noreturn]] void becomeProgram(char* const* args, pid_t owner, int firstClosed, const Confinement* confinement,
+                                char* const* environment) {
   // It must not outlive its host, even one killed outright.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != owner) _exit(127);
@@ -80,30 +88,40 @@ void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int f
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  std::vector<char*> variables;
-  if (environment != nullptr) {
-    for (const auto& variable : *environment) variables.push_back(const_cast<char*>(variable.c_str()));
-    variables.push_back(nullptr);
-  }
   if (const char* failed = confinement != nullptr ? confinement->apply() : nullptr) {
-    const std::string message = "tapsim: cannot confine " + argv[0] + ": " + failed + "\n";
-    [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+    say("cannot confine", args[0], failed);
     _exit(127);
   }
-  execve(args[0], args.data(), environment != nullptr ? variables.data() : environ);
-  const std::string message = "tapsim: cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
-  [[maybe_unused]] auto ignored = write(2, message.data(), message.size());
+  execve(args[0], args, environment);
+  say("cannot start", args[0], std::strerror(errno));
   _exit(127);
+}
+
+[[noreturn]] void becomeBoard(char* const* args, char* const* environment, const Confinement& confinement, int memory,
+                              int callBell, int answerBell, pid_t owner) {
+  const int moved[] = {fcntl(memory, F_DUPFD, 10), fcntl(callBell, F_DUPFD, 10), fcntl(answerBell, F_DUPFD, 10)};
+  dup2(moved[0], WIRE_SHARED_FD);
+  dup2(moved[1], WIRE_CALL_BELL_FD);
+  dup2(moved[2], WIRE_ANSWER_BELL_FD);
+  limitStack();
+  becomeProgram(args, owner, WIRE_ANSWER_BELL_FD + 1, &confinement, environment);
+}
+
+}  // namespace
+
+void becomeOwnedProgram(const std::vector<std::string>& argv, pid_t owner, int firstClosed,
+                        const Confinement* confinement) {
+  const std::vector<char*> args = execArgs(argv);
+  becomeProgram(args.data(), owner, firstClosed, confinement, environ);
 }
 
 void becomeRunOwner() {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  setenv("TAPSIM_RUN_OWNER", ownMark().c_str(), 1);
+}
+
+void endAbandonedRuns() {
   const std::string mark = ownMark();
-  setenv("TAPSIM_RUN_OWNER", mark.c_str(), 1);
   // What a run that was killed outright left running: its owner is gone.
   for (const pid_t pid : allProcesses()) {
     if (pid == getpid()) continue;
@@ -113,6 +131,13 @@ void becomeRunOwner() {
 }
 
 void endDescendants() {
+  // Whatever is left below a subreaper is a child of it, or below one: with
+  // no child at all, reaped or not, there is nothing to look for in /proc.
+  for (;;) {
+    const pid_t reaped = waitpid(-1, nullptr, WNOHANG);
+    if (reaped < 0 && errno == ECHILD) return;
+    if (reaped <= 0) break;
+  }
   // Killed ones are reaped and new orphans come to us: go round until none is left.
   for (int round = 0; round < 50; ++round) {
     std::map<pid_t, std::vector<pid_t>> children;
@@ -153,7 +178,8 @@ int sealedMemory(std::string& error) {
 
 }  // namespace
 
-bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (&answerPipe)[2], std::string& error) {
+bool BoardProcess::prepare(const std::function<void(WireShared&)>& settle, int (&callPipe)[2], int (&answerPipe)[2],
+                           std::string& error) {
   memory_ = sealedMemory(error);
   if (memory_ < 0) return false;
   void* mapped = mmap(nullptr, sizeof(WireShared), PROT_READ | PROT_WRITE, MAP_SHARED, memory_, 0);
@@ -162,7 +188,7 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
     return false;
   }
   wire_ = static_cast<WireShared*>(mapped);
-  std::memcpy(wire_, &settings, offsetof(WireShared, callHead));
+  if (settle) settle(*wire_);
   wire_->magic = WIRE_MAGIC;
   wire_->version = WIRE_VERSION;
   if (pipe2(callPipe, O_CLOEXEC) != 0 || pipe2(answerPipe, O_CLOEXEC) != 0) {
@@ -179,17 +205,29 @@ bool BoardProcess::prepare(const WireShared& settings, int (&callPipe)[2], int (
 
 std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& argv, const Confinement& confinement,
                                                 const std::vector<std::string>& environment,
-                                                const WireShared& settings, std::string& error) {
+                                                const std::function<void(WireShared&)>& settle,
+                                                std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
-  if (!board.prepare(settings, callPipe, answerPipe, error)) return std::nullopt;
+  if (!board.prepare(settle, callPipe, answerPipe, error)) return std::nullopt;
   const pid_t owner = getpid();
-  const pid_t pid = fork();
+  // The child shares this process's memory until it execs rather than a copy
+  // of it: a fork copied the host's page tables and then every page either
+  // side wrote, milliseconds a run. No handler of this process may run in
+  // the child, on that memory: signals wait until the child has execed.
+  const std::vector<char*> args = execArgs(argv), variables = execArgs(environment);
+  const int memory = board.memory_, callEnd = callPipe[1], answerEnd = answerPipe[0];
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  const pid_t pid = vfork();
+  if (pid == 0) becomeBoard(args.data(), variables.data(), confinement, memory, callEnd, answerEnd, owner);
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (pid < 0) {
-    error = std::string("cannot start the board: ") + std::strerror(errno);
+    error = std::string("cannot start the board: ") + std::strerror(forkError);
     return std::nullopt;
   }
-  if (pid == 0) becomeBoard(argv, confinement, environment, board.memory_, callPipe[1], answerPipe[0], owner);
   board.pid_ = pid;
   close(callPipe[1]);
   close(answerPipe[0]);
@@ -200,7 +238,7 @@ std::optional<BoardProcess> BoardProcess::start(const std::vector<std::string>& 
 std::optional<BoardProcess> BoardProcess::standIn(std::string& error) {
   BoardProcess board;
   int callPipe[2] = {-1, -1}, answerPipe[2] = {-1, -1};
-  if (!board.prepare(WireShared{}, callPipe, answerPipe, error)) return std::nullopt;
+  if (!board.prepare({}, callPipe, answerPipe, error)) return std::nullopt;
   board.boardEnds_[0] = callPipe[1];
   board.boardEnds_[1] = answerPipe[0];
   fcntl(answerPipe[0], F_SETFL, O_NONBLOCK);
@@ -216,6 +254,7 @@ BoardProcess::BoardProcess(BoardProcess&& other) noexcept
       boardEnds_{std::exchange(other.boardEnds_[0], -1), std::exchange(other.boardEnds_[1], -1)},
       pid_(std::exchange(other.pid_, -1)),
       reaped_(other.reaped_),
+      bellHungUp_(other.bellHungUp_),
       status_(other.status_) {}
 
 BoardProcess::~BoardProcess() {
@@ -249,8 +288,10 @@ void BoardProcess::hearAnswers() {
 
 void BoardProcess::quietBell() {
   char bells[256];
-  while (read(callBell_, bells, sizeof bells) > 0) {
+  ssize_t got = 0;
+  while ((got = read(callBell_, bells, sizeof bells)) > 0) {
   }
+  if (got == 0) bellHungUp_ = true;
 }
 
 bool BoardProcess::ended(int& status) {

@@ -56,7 +56,13 @@ class ModuleFile {
   int fd_ = -1, debugFd_ = -1;
 };
 
-// The module loaded at `base` in a process whose pointers are `pointerBytes` wide.
+// The module loaded at `base` in a process whose pointers are `pointerBytes`
+// wide. In the crash reader (tapsim-crash.so), which links libdw; tapsim
+// reaches it through the entry below, loaded when it writes a report.
 CrashPlaces locateCrash(const ModuleFile& module, uint64_t base, unsigned pointerBytes, const Fault& fault);
+
+inline constexpr const char* kLocateCrashEntry = "tapsim_locate_crash";
+using LocateCrashEntry = void (*)(const ModuleFile* module, uint64_t base, unsigned pointerBytes, const Fault* fault,
+                                  CrashPlaces* places);
 
 }  // namespace tapsim

@@ -53,7 +53,9 @@ std::string describeFileError(const std::filesystem::path& file) {
 }
 
 // The same reader as tapcheck: nothing reaches the loader that it refuses.
-std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& file, std::string& error) {
+// `environment`: the reader lacks a library of this machine's, the file is not at fault.
+std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& file, std::string& error,
+                                                bool& environment) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) {
     error = ec && ec != std::errc::no_such_file_or_directory
@@ -64,6 +66,7 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   auto inspection = tapelf::inspect(file);
   if (!inspection) {
     error = inspection.error;  // already names the file
+    environment = inspection.environment;
     return std::nullopt;
   }
   const tapelf::Rules rules = tapelf::rulesFor(*inspection.report);
@@ -79,15 +82,13 @@ std::optional<tapelf::ModuleReport> checkModule(const std::filesystem::path& fil
   return inspection.report;
 }
 
-WireShared boardSettings(const RunOptions& run, bool awaitDebugger) {
-  WireShared settings{};
+void settleBoard(WireShared& settings, const RunOptions& run, bool awaitDebugger) {
   settings.awaitDebugger = awaitDebugger ? 1 : 0;
   settings.systemId = run.receiver.systemId;
   settings.firmwareVersion = run.receiver.firmwareVersion;
   settings.openTerminals = static_cast<uint32_t>(run.openTerminals.to_ulong());
   settings.staleDlerror = run.staleDlerror ? 1 : 0;
   settings.memoryLimit = static_cast<uint32_t>(std::min<uint64_t>(run.receiver.memoryLimit, 0xFFFFFFFFu));
-  return settings;
 }
 
 SessionLimits limitsOf(const FrontOptions& options) {
@@ -199,9 +200,13 @@ void drive(Session& session, Window* window, const FrontOptions& options, const 
     if (stopRequested()) break;
 }
 
+// A window opens when one may and a display is there.
+bool windowWanted(const FrontOptions& options) { return !options.headless && std::getenv("DISPLAY") != nullptr; }
+
 // What was made before the board starts: the checked module, the outputs, the disk.
 struct Prepared {
   Outputs outputs;
+  std::optional<LoadedPart> windowPart;  // outlives the window it opens
   std::unique_ptr<RunDisk> disk;
   std::vector<std::string> command;
   Confinement confinement;
@@ -212,17 +217,20 @@ struct Prepared {
 
 int prepare(FrontOptions& options, Prepared& run) {
   std::string error;
-  const auto report = checkModule(options.module, error);
-  if (!report) return fail(kRunBadModule, error);
+  bool environment = false;
+  const auto report = checkModule(options.module, error, environment);
+  if (!report) return fail(environment ? kRunEnvironment : kRunBadModule, error);
   run.warnings = receiverWarnings(*report);
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
-  bool environment = false;
-  run.disk = prepareDisk(options, error, environment);
-  if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
-  options.run.receiver.diskRoot = run.disk->root();
   if (const auto missing = missingBoard(*report)) return fail(kRunEnvironment, *missing);
+  // Any run may need a crash report; it is looked for now, and loaded only for one.
+  if (const auto missing = missingPart(partFile(kCrashReader))) return fail(kRunEnvironment, *missing);
+  if (windowWanted(options)) {
+    run.windowPart = LoadedPart::load(partFile(kWindowPart), kOpenWindowEntry, error);
+    if (!run.windowPart) return fail(kRunEnvironment, error);
+  }
   run.command = boardCommand(*report, options, error);
   if (run.command.empty()) return fail(kRunBadModule, error);
   run.debugging = prepareDebugging(*report, options, error);
@@ -233,6 +241,16 @@ int prepare(FrontOptions& options, Prepared& run) {
                                       options.sandbox);
   if (options.sandbox == SandboxMode::required && !run.confinement.complete())
     return fail(kRunFailed, "--require-sandbox: the module would not be confined (" + run.confinement.describe() + ")");
+  return kRunOk;
+}
+
+// The run's disk, made while the board starts: only the host reaches it.
+int prepareRunDisk(FrontOptions& options, Prepared& run) {
+  std::string error;
+  bool environment = false;
+  run.disk = prepareDisk(options, error, environment);
+  if (!run.disk) return fail(environment ? kRunEnvironment : kRunUsage, error);
+  options.run.receiver.diskRoot = run.disk->root();
   return kRunOk;
 }
 
@@ -272,34 +290,40 @@ int run(FrontOptions& options) {
     if (!options.windowCaptures.empty())
       saveCapture(*window, prepared.outputs.captureFile(prepared.outputs.count()), frontError);
   };
-  Receiver receiver(options.run.receiver, output);
-  receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
-  const uint32_t model = options.run.receiver.systemId;
-  const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
 
   std::string error;
   Debugging* debugging = prepared.debugging ? &*prepared.debugging : nullptr;
   const bool boardAwaitsDebugger = debugging != nullptr && !debugging->target.receiver;
   ModuleFile loaded(options.module);  // before the board loads it: the crash report reads this one
-  auto board = BoardProcess::start(prepared.command, prepared.confinement,
-                                   prepared.confinement.environment(options.moduleEnvironment),
-                                   boardSettings(options.run, boardAwaitsDebugger), error);
+  auto board = BoardProcess::start(
+      prepared.command, prepared.confinement, prepared.confinement.environment(options.moduleEnvironment),
+      [&](WireShared& settings) { settleBoard(settings, options.run, boardAwaitsDebugger); }, error);
   if (!board) return fail(kRunFailed, error);
+  // While the board starts on the other processor: the disk, the receiver, what earlier runs left.
+  if (const int code = prepareRunDisk(options, prepared); code != kRunOk) return code;
+  Receiver receiver(options.run.receiver, output);
+  receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
+  const uint32_t model = options.run.receiver.systemId;
+  const Remote fallback{model, remoteTypeOnDisk(prepared.disk->root(), model, options.run.receiver.memoryLimit)};
+  endAbandonedRuns();
   session = std::make_unique<Session>(receiver, *board, fallback, limitsOf(options), std::move(loaded));
   session->onLoaded = [](const ModuleRecords& records) {
     std::printf("%s\n", describeModule(records).c_str());
     std::fflush(stdout);
   };
   session->onPress = [&](RemotePress press) { prepared.outputs.pressed(press); };
+  session->crashReader = partFile(kCrashReader);
   if (debugging != nullptr) serveDebugger(*session, *board, *debugging, frontError);
-  if (!options.headless && std::getenv("DISPLAY") != nullptr) {
-    window = Window::open(windowTitle(fallback, 0), error);
+  if (prepared.windowPart) {
+    window.reset(prepared.windowPart->entry<OpenWindowEntry>()(windowTitle(fallback, 0).c_str(), &error));
     if (!window) std::fprintf(stderr, "tapsim: no window (%s); running headless\n", error.c_str());
   } else if (!options.headless && !options.windowCaptures.empty()) {
     std::fprintf(stderr, "tapsim: note: --window-captures has no effect without a display (DISPLAY is not set): "
                          "no window opens\n");
   }
   if (!window) prepared.outputs.dropCaptures();
+  // No call is served before this: screens nobody will see are not drawn.
+  receiver.screen.keepPixels(output.framesWanted());
   drive(*session, window.get(), options, [&] {
     if (debugging != nullptr) noticeLostDebugServer(*session, *board, *debugging, frontError);
     return requestedStop != 0 || !frontError.empty();

@@ -101,7 +101,11 @@ bool Session::step(std::chrono::milliseconds wait) {
   if (over_) return false;
   pollfd watched[2] = {{board_.callBell(), POLLIN, 0}, {board_.exitWatch(), POLLIN, 0}};
   const auto timeout = more ? std::chrono::milliseconds(0) : std::min(wait, untilNextDeadline());
-  poll(watched, board_.exitWatch() >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
+  // A hung-up bell wakes every poll at once; while the board ends, this side
+  // waits for its end rather than spin beside it for the processor.
+  const bool bell = !board_.bellHungUp();
+  poll(bell ? watched : watched + 1, (bell ? 1 : 0) + (board_.exitWatch() >= 0 ? 1 : 0),
+       static_cast<int>(std::max<int64_t>(timeout.count(), 0)));
   board_.quietBell();
   return true;
 }
@@ -493,11 +497,19 @@ void Session::askWhereItIsStuck(int& status) {
 
 std::string Session::stuckPlace() {
   if (!crash_ || crash_->signal != SIGXCPU || !moduleBase_) return {};
-  const CrashPlaces places = locateCrash(module_, *moduleBase_, pointerBytes_, *crash_);
+  const CrashPlaces places = crashPlaces();
   details_.clear();
   for (const auto& caller : places.callers) details_.push_back("called from " + caller);
   if (places.where.empty()) return {};
   return (places.inModule ? ", in " : ", outside the module, called from ") + places.where;
+}
+
+CrashPlaces Session::crashPlaces() {
+  CrashPlaces places;
+  const auto reader = LoadedPart::load(crashReader, kLocateCrashEntry, readerError_);
+  if (!reader) return places;
+  reader->entry<LocateCrashEntry>()(&module_, *moduleBase_, pointerBytes_, &*crash_, &places);
+  return places;
 }
 
 void Session::stop(const std::string& why) {
@@ -524,11 +536,19 @@ void Session::finish(int status, std::chrono::milliseconds lastCallsTime) {
   if (drain(SIZE_MAX, Clock::now() + lastCallsTime))
     notes_.push_back("the run ended before the platform had served all of the module's calls");
   if (over_) return;
-  if (!killedFor_.empty()) return end(killedCode_, killedFor_ + stuckPlace(), killedCode_ != kRunFailed);
+  if (!killedFor_.empty()) {
+    const std::string verdict = killedFor_ + stuckPlace();
+    if (!readerError_.empty()) return end(kRunEnvironment, readerError_, false);
+    return end(killedCode_, verdict, killedCode_ != kRunFailed);
+  }
   // gdb's kill: gdbserver sends SIGKILL, qemu's stub exits with 0; neither leaves the board a word.
   const bool killedUnseen = WIFSIGNALED(status) ? WTERMSIG(status) == SIGKILL && !crash_ : WEXITSTATUS(status) == 0;
   if (limits_.debugger && killedUnseen && !moduleResult) return end(kRunFailed, "the debugger ended the run", false);
-  if (WIFSIGNALED(status)) return end(kRunCrashed, crashLine(WTERMSIG(status)), true);
+  if (WIFSIGNALED(status)) {
+    const std::string verdict = crashLine(WTERMSIG(status));
+    if (!readerError_.empty()) return end(kRunEnvironment, readerError_, false);
+    return end(kRunCrashed, verdict, true);
+  }
   const int code = WEXITSTATUS(status);
   if (code == WIRE_BOARD_LOAD_FAILED && !loadFailure_.empty()) return end(kRunBadModule, loadFailure_, false);
   if (code == WIRE_BOARD_EXITED && exited_)
@@ -549,7 +569,7 @@ std::string Session::crashLine(int signal) {
   std::string line = "the module crashed: " + signalName(signal) + " (" + strsignal(signal) + ")";
   if (!crash_ || crash_->signal != signal) return signal == SIGABRT ? line + ": it called abort()" : line;
   CrashPlaces places;
-  if (moduleBase_) places = locateCrash(module_, *moduleBase_, pointerBytes_, *crash_);
+  if (moduleBase_) places = crashPlaces();
   details_.clear();
   for (const auto& caller : places.callers) details_.push_back("called from " + caller);
   if (signal == SIGABRT) {

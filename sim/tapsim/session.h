@@ -16,6 +16,7 @@
 #include "firmware/calls.h"
 #include "firmware/loader.h"
 #include "firmware/receiver.h"
+#include "parts.h"
 #include "platform/remote.h"
 
 namespace tapsim {
@@ -56,6 +57,9 @@ class Session {
   // Ends the run now (a signal, the front end's own failure).
   void stop(const std::string& why);
 
+  // Where the crash reader is, loaded when a crash or a hang is reported; a
+  // reader that will not load ends the run as the machine's fault.
+  PartFile crashReader;
   std::function<void(const ModuleRecords&)> onLoaded;
   std::function<void(RemotePress)> onPress;
   // The board has loaded the module and waits for a debugger before its start-up entry.
@@ -114,6 +118,7 @@ class Session {
   void finish(int status, std::chrono::milliseconds lastCallsTime = std::chrono::seconds(30));
   void end(int code, const std::string& verdict, bool summary);
   std::string crashLine(int signal);
+  CrashPlaces crashPlaces();
   std::chrono::milliseconds untilNextDeadline() const;
 
   Receiver& rx_;
@@ -148,6 +153,7 @@ class Session {
   std::string loadFailure_;
   std::optional<std::pair<int, uint32_t>> exited_;  // code, how
   std::optional<Fault> crash_;
+  std::string readerError_;  // the crash reader could not be loaded
   std::string killedFor_;
   int killedCode_ = 0;
   std::vector<std::string> refused_;

@@ -261,6 +261,13 @@ std::optional<std::string> missingBoard(const tapelf::ModuleReport& module) {
   return std::nullopt;
 }
 
+PartFile partFile(const Part& part) {
+  const Boards where = boards();
+  return {where.pc.parent_path() / part.file, part.what,
+          where.installed ? std::string("this installation is incomplete; reinstall it")
+                          : "build the target " + std::string(part.target)};
+}
+
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,
                                       std::string& error) {
   std::vector<std::string> command;

@@ -8,6 +8,7 @@
 #include "debugger.h"
 #include "elfmodule.h"
 #include "options.h"
+#include "parts.h"
 #include "platform/remote.h"
 
 namespace tapsim {
@@ -39,6 +40,9 @@ std::filesystem::path receiverSysroot();
 
 // What this machine lacks to run the module: its board, or qemu.
 std::optional<std::string> missingBoard(const tapelf::ModuleReport& module);
+
+// Where a part is: beside the PC board, in the build folder or the installation.
+PartFile partFile(const Part& part);
 
 // How to start the board for this module: natively, or under qemu for MIPS.
 std::vector<std::string> boardCommand(const tapelf::ModuleReport& module, const FrontOptions& options,

@@ -71,6 +71,22 @@ TEST(Screen, UnusableRegionSizesAreRefused) {
   EXPECT_NE(screen.createRegion(0, 0, 720, 576), 0);
 }
 
+// A run whose screens nobody sees keeps no pixels; the module cannot tell.
+TEST(Screen, WithoutPixelsEveryCallIsAnsweredAndTheOsdFillsAsWithThem) {
+  for (const bool keep : {true, false}) {
+    Screen screen(2 * kScreenPixels);
+    screen.keepPixels(keep);
+    const uint16_t first = screen.createRegion(0, 0, 720, 576);
+    EXPECT_NE(screen.createRegion(0, 0, 720, 576), 0);
+    EXPECT_EQ(screen.createRegion(0, 0, 1, 1), 0) << "the OSD is full";
+    EXPECT_TRUE(screen.fillBox(first, 0, 0, 720, 576, kRed));
+    EXPECT_TRUE(screen.putText(first, 10, 10, 400, "text", kRed, 0));
+    EXPECT_FALSE(screen.fillBox(first + 7, 0, 0, 1, 1, kRed));
+    EXPECT_TRUE(screen.deleteRegion(first));
+    EXPECT_NE(screen.createRegion(0, 0, 720, 576), 0) << "a deleted region gives its room back";
+  }
+}
+
 TEST(Screen, UndrawnRegionLetsTheLivePictureThroughAndBlackWhenStopped) {
   Screen screen;
   screen.createRegion(0, 0, 720, 576);

@@ -290,17 +290,38 @@ TEST(Environment, ABadTmpdirIsNamedWithItsReasonAndExitEight) {
 }
 
 // A tapsim outside its build folder is an installed one: it looks for its
-// board only in its own installation, and names what is missing there.
-TEST(Installation, AMissingBoardIsNamedNotTakenFromTheBuildTree) {
-  Sandbox sandbox;
-  std::filesystem::create_directories(sandbox / "usr/bin");
-  std::filesystem::copy_file(TAPSIM, sandbox / "usr/bin/tapsim");
-  Process tapsim(sandbox, {(sandbox / "usr/bin/tapsim").string(), "--headless", "--keys", "quit", QUARNEL_MODULE});
-  const Outcome outcome = tapsim.wait();
-  EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
-  EXPECT_TRUE(contains(outcome.err, "no PC board at " + (sandbox / "usr/libexec/quarnel/tapsim-board").string()))
-      << outcome.err;
-  EXPECT_TRUE(sandbox.leftovers().empty());
+// board and the parts it loads only in its own installation, and names what
+// is missing there, before the run starts.
+TEST(Installation, AMissingBoardOrPartIsNamedNotTakenFromTheBuildTree) {
+  struct Case {
+    std::vector<std::string> installed;  // what of the build is in usr/libexec/quarnel
+    std::vector<std::string> options;
+    std::string named;
+  };
+  const Case cases[] = {
+      {{}, {"--headless"}, "no PC board at %/tapsim-board"},
+      {{TAPSIM_BOARD}, {"--headless"}, "cannot load the crash reader %/tapsim-crash.so (it is not there); "
+                                       "this installation is incomplete; reinstall it"},
+      {{TAPSIM_BOARD, TAPSIM_CRASH_READER}, {}, "cannot load the window front end %/tapsim-window.so"},
+  };
+  for (const Case& c : cases) {
+    Sandbox sandbox;
+    const auto libexec = sandbox / "usr/libexec/quarnel";
+    std::filesystem::create_directories(sandbox / "usr/bin");
+    std::filesystem::create_directories(libexec);
+    std::filesystem::copy_file(TAPSIM, sandbox / "usr/bin/tapsim");
+    for (const auto& file : c.installed) std::filesystem::copy_file(file, libexec / std::filesystem::path(file).filename());
+    std::vector<std::string> argv{(sandbox / "usr/bin/tapsim").string(), "--keys", "quit", QUARNEL_MODULE};
+    argv.insert(argv.begin() + 1, c.options.begin(), c.options.end());
+    Process tapsim(sandbox, argv, {"DISPLAY=:99"});
+    const Outcome outcome = tapsim.wait();
+    std::string named = c.named;
+    named.replace(named.find('%'), 1, libexec.string());
+    EXPECT_EQ(outcome.exitCode, 8) << outcome.err;
+    EXPECT_EQ(outcome.errLines().size(), 1u) << outcome.err;
+    EXPECT_TRUE(contains(outcome.err, named)) << outcome.err;
+    EXPECT_TRUE(sandbox.leftovers().empty());
+  }
 }
 
 }  // namespace

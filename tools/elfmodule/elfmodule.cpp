@@ -57,7 +57,7 @@ class Reader {
   }
 
   Inspection run() {
-    if (std::string error = readAll(); !error.empty()) return {std::nullopt, error};
+    if (std::string error = readAll(); !error.empty()) return {std::nullopt, error, environment_};
     return {std::move(report_), {}};
   }
 
@@ -78,7 +78,7 @@ class Reader {
     if (code_ == Code::skip) return {};
     if (report_.machine != EM_MIPS || report_.elfClass != 32 || !report_.littleEndian) return {};
     report_.codeChecked = true;
-    if (auto error = findLaterInstructions(elf_.get(), report_.codeFindings); !error.empty())
+    if (auto error = findLaterInstructions(elf_.get(), report_.codeFindings, environment_); !error.empty())
       return "cannot check the code: " + error;
     return {};
   }
@@ -334,6 +334,7 @@ class Reader {
   ModuleReport report_;
   std::size_t sectionCount_ = 0;
   std::size_t sectionNamesIndex_ = 0;
+  bool environment_ = false;
   std::vector<Section> sections_;  // index i + 1 of the file
   std::vector<std::size_t> symbolSections_;  // parallel to report_.exported
 };
@@ -359,11 +360,15 @@ Inspection inspect(const std::filesystem::path& file, Code code) {
   if (size > kLargestModule)
     return {std::nullopt, name + ": " + std::to_string(size) + " bytes is larger than the reader takes (" +
                                 std::to_string(kLargestModule >> 20) + " MiB)"};
+  // Read straight into the reader's own copy: a second one would be as many
+  // fresh pages again, which is most of what reading a module costs.
   std::ifstream in(file, std::ios::binary);
-  std::vector<std::byte> bytes(size);
-  if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
+  std::vector<char> image(size);
+  if (!in || !in.read(image.data(), static_cast<std::streamsize>(size)))
     return {std::nullopt, name + ": cannot read the file"};
-  return inspectBytes(bytes, name, code);
+  Inspection result = Reader(image, name, code).run();
+  if (!result) result.error = name + ": " + result.error;
+  return result;
 }
 
 }  // namespace tapelf

@@ -95,6 +95,7 @@ struct ModuleReport {
 struct Inspection {
   std::optional<ModuleReport> report;
   std::string error;
+  bool environment = false;  // the error is this machine's (a library it lacks), not the file's
   explicit operator bool() const { return report.has_value(); }
 };
 

@@ -66,6 +66,7 @@ std::string mipsAbiName(const ModuleReport& report);
 
 // Appends what in the file's code a MIPS32 release 1 processor without FPU
 // cannot run; the sections must already be known to lie within the file.
-std::string findLaterInstructions(Elf* elf, std::vector<CodeFinding>& findings);
+// `environment`: the error is this machine's (no Capstone), not the file's.
+std::string findLaterInstructions(Elf* elf, std::vector<CodeFinding>& findings, bool& environment);
 
 }  // namespace tapelf::detail

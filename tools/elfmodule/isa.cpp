@@ -5,11 +5,11 @@
 // cannot decode every compare), so floating point is told by the opcodes of
 // coprocessor 1, which trap on a processor without one.
 #include <capstone/capstone.h>
+#include <dlfcn.h>
 #include <gelf.h>
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -55,23 +55,64 @@ bool isFloatingPoint(std::uint32_t word) {
          opcode == kSwc1 || opcode == kSdc1;
 }
 
-struct InstructionFree {
-  void operator()(cs_insn* insn) const { cs_free(insn, 1); }
+// Capstone is loaded when code is checked, and only then: every other use of
+// the reader (tapsim with a PC module above all) starts without it.
+class Capstone {
+ public:
+  Capstone() : handle_(dlopen(CAPSTONE_SONAME, RTLD_NOW | RTLD_LOCAL)) {
+    if (handle_ == nullptr) return;
+    const bool found = bind(open, "cs_open") && bind(option, "cs_option") && bind(malloc, "cs_malloc") &&
+                       bind(free, "cs_free") && bind(close, "cs_close") && bind(disasmIter, "cs_disasm_iter");
+    if (!found) {
+      dlclose(handle_);
+      handle_ = nullptr;
+    }
+  }
+  ~Capstone() {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  Capstone(const Capstone&) = delete;
+  Capstone& operator=(const Capstone&) = delete;
+
+  bool loaded() const { return handle_ != nullptr; }
+  // What to do about it, for one line: the library and the Debian package that has it.
+  static std::string missing() {
+    std::string package(CAPSTONE_SONAME);
+    package.replace(package.find(".so."), 4, "");
+    return std::string("Capstone is not installed (cannot load " CAPSTONE_SONAME "); install the Debian package ") +
+           package;
+  }
+
+  decltype(&cs_open) open = nullptr;
+  decltype(&cs_option) option = nullptr;
+  decltype(&cs_malloc) malloc = nullptr;
+  decltype(&cs_free) free = nullptr;
+  decltype(&cs_close) close = nullptr;
+  decltype(&cs_disasm_iter) disasmIter = nullptr;
+
+ private:
+  template <typename Function>
+  bool bind(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(dlsym(handle_, name));
+    return function != nullptr;
+  }
+  void* handle_;
 };
 
 class Decoder {
  public:
-  Decoder(cs_mode mode, bool detail) {
-    if (cs_open(CS_ARCH_MIPS, static_cast<cs_mode>(mode | CS_MODE_LITTLE_ENDIAN), &handle_) != CS_ERR_OK) {
+  Decoder(const Capstone& capstone, cs_mode mode, bool detail) : capstone_(capstone) {
+    if (!capstone.loaded() ||
+        capstone.open(CS_ARCH_MIPS, static_cast<cs_mode>(mode | CS_MODE_LITTLE_ENDIAN), &handle_) != CS_ERR_OK) {
       handle_ = 0;
       return;
     }
-    if (detail) cs_option(handle_, CS_OPT_DETAIL, CS_OPT_ON);
-    insn_.reset(cs_malloc(handle_));
+    if (detail) capstone.option(handle_, CS_OPT_DETAIL, CS_OPT_ON);
+    insn_ = capstone.malloc(handle_);
   }
   ~Decoder() {
-    insn_.reset();
-    if (handle_ != 0) cs_close(&handle_);
+    if (insn_ != nullptr) capstone_.free(insn_, 1);
+    if (handle_ != 0) capstone_.close(&handle_);
   }
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
@@ -83,12 +124,13 @@ class Decoder {
   // The one instruction in four bytes, or nullptr when this mode knows no such word.
   const cs_insn* decode(const std::uint8_t* bytes, std::uint64_t address) {
     std::size_t size = 4;
-    return cs_disasm_iter(handle_, &bytes, &size, &address, insn_.get()) ? insn_.get() : nullptr;
+    return capstone_.disasmIter(handle_, &bytes, &size, &address, insn_) ? insn_ : nullptr;
   }
 
  private:
+  const Capstone& capstone_;
   csh handle_ = 0;
-  std::unique_ptr<cs_insn, InstructionFree> insn_;
+  cs_insn* insn_ = nullptr;
 };
 
 std::string wordHex(std::uint32_t word) {
@@ -126,7 +168,9 @@ class Scanner {
  public:
   explicit Scanner(Elf* elf) : elf_(elf) {}
 
-  std::string run(std::vector<CodeFinding>& findings) {
+  std::string run(std::vector<CodeFinding>& findings, bool& environment) {
+    environment = !capstone_.loaded();
+    if (environment) return Capstone::missing();
     if (!mips32_.ready() || !mips64_.ready() || !release6_.ready())
       return "the disassembler cannot be started";
     if (auto error = readFunctions(); !error.empty()) return error;
@@ -249,9 +293,10 @@ class Scanner {
   }
 
   Elf* elf_;
-  Decoder mips32_{CS_MODE_MIPS32, true};
-  Decoder mips64_{CS_MODE_MIPS64, false};
-  Decoder release6_{CS_MODE_MIPS32R6, false};
+  Capstone capstone_;  // before the decoders, which it outlives
+  Decoder mips32_{capstone_, CS_MODE_MIPS32, true};
+  Decoder mips64_{capstone_, CS_MODE_MIPS64, false};
+  Decoder release6_{capstone_, CS_MODE_MIPS32R6, false};
   std::vector<FunctionStart> functions_;  // by section and address
 };
 
@@ -259,8 +304,8 @@ class Scanner {
 
 namespace detail {
 
-std::string findLaterInstructions(Elf* elf, std::vector<CodeFinding>& findings) {
-  return Scanner(elf).run(findings);
+std::string findLaterInstructions(Elf* elf, std::vector<CodeFinding>& findings, bool& environment) {
+  return Scanner(elf).run(findings, environment);
 }
 
 }  // namespace detail

@@ -20,7 +20,13 @@ bool SystemLibrary::provides(std::string_view name) const { return names.contain
 
 SystemLibrary readSystemLibrary(const std::filesystem::path& sysroot) {
   SystemLibrary library;
+  std::vector<std::filesystem::path> read;
   for (const std::string_view file : kSystemLibraryFiles) {
+    // One file under two names (a C library that keeps the loader's calls) is read once.
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(sysroot / file, ec);
+    if (!ec && std::ranges::find(read, real) != read.end()) continue;
+    read.push_back(real);
     const auto inspection = inspect(sysroot / file, Code::skip);
     if (!inspection) {
       library.names.clear();

@@ -50,7 +50,8 @@ std::optional<OutputLock> OutputLock::take(std::string_view role, const fs::path
   for (;;) {
     const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-      error = "cannot write " + target.string() + ": " + std::strerror(errno);
+      error = "cannot write " + target.string() + ": " +
+              (errno == ENOENT ? "no folder " + file.parent_path().string() : std::strerror(errno));
       return std::nullopt;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

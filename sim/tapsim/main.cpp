@@ -211,6 +211,7 @@ struct Prepared {
   std::vector<std::string> command;
   Confinement confinement;
   std::optional<Debugging> debugging;
+  tapelf::ModuleReport report;
   std::vector<std::string> warnings;
   explicit Prepared(const FrontOptions& options) : outputs(options) {}
 };
@@ -220,7 +221,7 @@ int prepare(FrontOptions& options, Prepared& run) {
   bool environment = false;
   const auto report = checkModule(options.module, error, environment);
   if (!report) return fail(environment ? kRunEnvironment : kRunBadModule, error);
-  run.warnings = receiverWarnings(*report);
+  run.report = *report;
   if (!run.outputs.open(error)) return fail(kRunUsage, error);
   for (const auto& note : options.notes) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
   for (const auto& note : run.outputs.notes()) std::fprintf(stderr, "tapsim: note: %s\n", note.c_str());
@@ -301,6 +302,7 @@ int run(FrontOptions& options) {
   if (!board) return fail(kRunFailed, error);
   // While the board starts on the other processor: the disk, the receiver, what earlier runs left.
   if (const int code = prepareRunDisk(options, prepared); code != kRunOk) return code;
+  prepared.warnings = receiverWarnings(prepared.report);
   Receiver receiver(options.run.receiver, output);
   receiver.disk.changeDir("/ProgramFiles");  // where the firmware keeps its modules
   const uint32_t model = options.run.receiver.systemId;

@@ -128,6 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Outputs, UnwritableOutput,
                          testing::Values(BadOutput{"snapshots_in_a_file", "--snapshots", "plain"},
                                          BadOutput{"snapshots_below_a_file", "--snapshots", "plain/shots"},
                                          BadOutput{"checksums_in_no_folder", "--checksums", "none/sums.txt"},
+                                         BadOutput{"snapshots_in_no_folder", "--snapshots", "none/shots"},
                                          BadOutput{"contact_sheet_in_no_folder", "--contact-sheet", "none/sheet.png"}),
                          [](const auto& info) { return info.param.name; });
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -162,9 +163,13 @@ std::vector<std::string> receiverWarnings(const tapelf::ModuleReport& report) {
   if (tapelf::rulesFor(report) == tapelf::Rules::receiver) return {};
   const tapelf::SystemLibrary library = tapelf::readSystemLibrary(receiverSysroot());
   if (!library.error.empty()) return {};
+  // What a sanitizer or a coverage build adds to the PC build is never in the receiver's.
+  constexpr std::string_view kInstrumentation[] = {"__asan_",  "__ubsan_", "__lsan_", "__msan_",
+                                                   "__tsan_",  "__hwasan_", "__sanitizer_", "__gcov_"};
   std::vector<std::string> warnings;
   for (const auto& name : tapelf::importsTheReceiverLacks(report, library))
-    warnings.push_back("this PC build imports " + name +
+    if (std::ranges::none_of(kInstrumentation, [&](std::string_view prefix) { return name.starts_with(prefix); }))
+      warnings.push_back("this PC build imports " + name +
                        ", which the receiver's C library does not have: its receiver build would not load");
   return warnings;
 }

@@ -268,13 +268,11 @@ int conclude(Prepared& run, Session& session, const Receiver& receiver, const st
   if (!session.verdict().empty()) std::fprintf(stderr, "tapsim: %s\n", session.verdict().c_str());
   for (const auto& detail : session.verdictDetails()) std::fprintf(stderr, "tapsim:   %s\n", detail.c_str());
   if (requestedStop != 0) return 128 + requestedStop;
-  if (session.summaryWanted() && requestedStop == 0 && frontError.empty()) printSummary(receiver, session, run.confinement, run.warnings);
+  if (session.summaryWanted()) printSummary(receiver, session, run.confinement, run.warnings);
   std::string error;
   if (!run.outputs.finish(error)) return fail(kRunFailed, error);
-  if (frontError.empty())
-    for (const auto& line : run.outputs.report()) std::printf("%s\n", line.c_str());
+  for (const auto& line : run.outputs.report()) std::printf("%s\n", line.c_str());
   if (run.disk->kept()) std::printf("disk kept at %s\n", run.disk->root().c_str());
-  if (requestedStop != 0) return 128 + requestedStop;
   return session.exitCode();
 }
 

@@ -185,9 +185,12 @@ bool takeValue(std::string_view arg, std::string_view value, FrontOptions& optio
   }
   if (arg == "--env") {
     const size_t equals = value.find('=');
-    if (equals == 0 || equals == std::string_view::npos) error = "bad value for --env: " + std::string(value) + " (NAME=VALUE)";
-    else options.moduleEnvironment.emplace_back(value);
-    return error.empty();
+    if (equals == 0 || equals == std::string_view::npos) {
+      error = "bad value for --env: " + std::string(value) + " (NAME=VALUE)";
+      return false;
+    }
+    options.moduleEnvironment.emplace_back(value);
+    return true;
   }
   if (arg == "--snapshots") {
     options.snapshots = value;

@@ -120,9 +120,11 @@ std::vector<std::string> Confinement::environment(const std::vector<std::string>
   std::vector<std::string> variables;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
-    const bool needed = std::ranges::any_of(kRunNeeds, [&](std::string_view name) { return variable.starts_with(name); });
+    const bool needed =
+        std::ranges::any_of(kRunNeeds, [&](std::string_view name) { return variable.starts_with(name); });
     // A given variable replaces the user's: the first of a name is the one a lookup finds.
-    const bool replaced = std::ranges::any_of(given, [&](const std::string& v) { return nameOf(v) == nameOf(variable); });
+    const bool replaced =
+        std::ranges::any_of(given, [&](const std::string& other) { return nameOf(other) == nameOf(variable); });
     if ((needed || !confined) && !replaced) variables.emplace_back(variable);
   }
   variables.insert(variables.end(), given.begin(), given.end());

@@ -44,7 +44,8 @@ class ModuleEnding : public testing::TestWithParam<Ending> {
   void SetUp() override {
     if (!GetParam().receiver || fs::exists(moduleOf(GetParam()))) return;
     if (receiverRequired()) FAIL() << "no " << moduleOf(GetParam()) << "; build the receiver preset";
-    GTEST_SKIP() << "no " << moduleOf(GetParam()) << "; build it with: cmake --preset receiver && cmake --build --preset receiver";
+    GTEST_SKIP() << "no " << moduleOf(GetParam())
+                 << "; build it with: cmake --preset receiver && cmake --build --preset receiver";
   }
 };
 
